@@ -1,0 +1,41 @@
+# The README's two commands: `make run` and `make test`. Each installs what the
+# host lacks, configures and builds, then runs.
+.PHONY: run test deps build test-asan test-tsan fuzz bench clean
+
+JOBS ?= $(shell nproc)
+
+build:
+	tools/install-deps.sh base test
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+run: build
+	tools/run-sample.sh
+
+test: build
+	ctest --preset default -j $(JOBS)
+
+test-asan:
+	tools/install-deps.sh base test
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+test-tsan:
+	tools/install-deps.sh base test
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
+
+fuzz:
+	tools/install-deps.sh base fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+
+bench:
+	tools/install-deps.sh base bench
+	cmake --preset bench
+	cmake --build --preset bench -j $(JOBS)
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz build-bench

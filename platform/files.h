@@ -1,0 +1,38 @@
+// Files. A path that begins with a backslash is a device path: its backslashes
+// become slashes and it is resolved under the device root ($ZEMLIK_ROOT, else
+// $HOME). "\My Documents" is created under the root on demand; no other missing
+// folder ever is. Any other path is a host path, used as it is.
+#pragma once
+
+#include "platform/win32.h"
+
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_SHARE_READ = 0x00000001;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+
+// Only GENERIC_WRITE with CREATE_ALWAYS is supported: an existing file is
+// emptied; a new one gets mode 0666 less the umask. INVALID_HANDLE_VALUE on failure.
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   SECURITY_ATTRIBUTES* securityAttributes, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile);
+
+// TRUE only when every byte was written; *written gets the count that was.
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD written,
+               void* overlapped);
+
+// Creates an empty, uniquely named file "<prefix up to 3 chars><hex>.TMP" in the
+// folder `pathName` (a program path, device or host) and writes its program path
+// into tempFileName (MAX_PATH characters). Returns the unique number, 0 on failure.
+UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWSTR tempFileName);
+
+BOOL DeleteFileW(LPCWSTR fileName);
+BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
+
+namespace platform {
+// The host path a program path resolves to (UTF-8), creating "\My Documents"
+// under the device root when the path lies there. Empty on failure.
+// Exposed for tests and tools; the program's own code never needs it.
+bool ResolvePath(LPCWSTR path, char* out, SIZE_T outSize);
+}  // namespace platform

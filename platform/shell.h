@@ -1,0 +1,36 @@
+// The message box and the shell's execute call.
+#pragma once
+
+#include "platform/win32.h"
+
+constexpr UINT MB_OK = 0x00000000;
+constexpr UINT MB_ICONINFORMATION = 0x00000040;
+constexpr int IDOK = 1;
+constexpr int SW_SHOWNORMAL = 1;
+
+// Writes the caption, a line feed, the text and a line feed to standard output
+// in UTF-8 and returns at once as if OK had been pressed.
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
+struct SHELLEXECUTEINFOW {
+  DWORD cbSize;
+  DWORD fMask;
+  HWND hwnd;
+  LPCWSTR lpVerb;
+  LPCWSTR lpFile;
+  LPCWSTR lpParameters;
+  LPCWSTR lpDirectory;
+  int nShow;
+  HINSTANCE hInstApp;
+  void* lpIDList;
+  LPCWSTR lpClass;
+  void* hkeyClass;
+  DWORD dwHotKey;
+  HANDLE hIcon;
+  HANDLE hProcess;
+};
+
+// Only the target ":MSREMNET" (the connection-error display) is known: it writes
+// ":MSREMNET <parameters>" and a line feed to standard error and returns TRUE.
+// Any other target fails.
+BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info);
