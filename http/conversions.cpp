@@ -1,0 +1,151 @@
+#include "http/conversions.h"
+
+#include <cstring>
+
+#include "platform/memory.h"
+#include "platform/scoped.h"
+#include "platform/text.h"
+
+namespace {
+
+// States of the UTF-8 decoder: 10 between sequences; 20 inside a two-byte form;
+// 30/31 inside a three-byte form; 40/41/42 inside a four-byte form.
+constexpr int kStart = 10;
+constexpr int kSecondOfTwo = 20;
+constexpr int kSecondOfThree = 30;
+constexpr int kThirdOfThree = 31;
+constexpr int kSecondOfFour = 40;
+constexpr int kThirdOfFour = 41;
+constexpr int kFourthOfFour = 42;
+
+constexpr WCHAR kReplacement = 0xFFFD;
+
+bool IsContinuation(unsigned byte) { return (byte & 0xC0) == 0x80; }
+
+}  // namespace
+
+int AnsiToWide(LPCSTR source, LPWSTR* result) {
+  const SIZE_T n = std::strlen(source);
+  const SIZE_T capacity = 2 * n + 1;
+  auto wide = platform::LocalAllocArray<WCHAR>(capacity);
+  if (!wide) return kConversionNoMemory;
+  MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, source, -1, wide.get(), static_cast<int>(capacity));
+  *result = wide.release();
+  return kConversionOk;
+}
+
+int WideToAnsi(LPCWSTR source, LPSTR* result) {
+  const SIZE_T n = wcslen(source);
+  const SIZE_T capacity = 2 * n + 1;
+  auto bytes = platform::LocalAllocArray<char>(capacity);
+  if (!bytes) return kConversionNoMemory;
+  const int size = static_cast<int>(capacity);
+  if (WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK, source, -1, bytes.get(), size, nullptr,
+                          nullptr) == 0) {
+    // Too small for the code page: the call wrote what fits, unterminated. Convert
+    // again one byte short into a cleared buffer, so the last byte stays the terminator.
+    std::memset(bytes.get(), 0, capacity);
+    WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK, source, -1, bytes.get(), size - 1, nullptr,
+                        nullptr);
+    bytes[capacity - 1] = '\0';
+  }
+  *result = bytes.release();
+  return kConversionOk;
+}
+
+int Utf8ToWide(LPCSTR source, LPWSTR* result) {
+  const SIZE_T n = std::strlen(source);
+  auto wide = platform::LocalAllocArray<WCHAR>(2 * n + 1);
+  if (!wide) return kConversionNoMemory;
+
+  const auto* in = reinterpret_cast<const unsigned char*>(source);
+  WCHAR* out = wide.get();
+  int state = kStart;
+  unsigned lead = 0;
+  unsigned first = 0;
+  unsigned second = 0;
+  for (SIZE_T i = 0; i < n; ++i) {
+    const unsigned byte = in[i];
+    switch (state) {
+      case kStart:
+        if (byte < 0x80) {
+          *out++ = static_cast<WCHAR>(byte);
+        } else if (byte >= 0xC0 && byte <= 0xDF) {
+          lead = byte;
+          state = kSecondOfTwo;
+        } else if (byte >= 0xE0 && byte <= 0xEF) {
+          lead = byte;
+          state = kSecondOfThree;
+        } else if (byte >= 0xF0 && byte <= 0xF7) {
+          lead = byte;
+          state = kSecondOfFour;
+        }
+        // 0x80 to 0xBF and 0xF8 to 0xFF are dropped.
+        break;
+      case kSecondOfTwo:
+        if (IsContinuation(byte)) *out++ = static_cast<WCHAR>(((lead & 0x1F) << 6) | (byte & 0x3F));
+        state = kStart;
+        break;
+      case kSecondOfThree:
+        first = byte;
+        state = IsContinuation(byte) ? kThirdOfThree : kStart;
+        break;
+      case kThirdOfThree:
+        if (IsContinuation(byte)) {
+          *out++ =
+              static_cast<WCHAR>(((lead & 0x0F) << 12) | ((first & 0x3F) << 6) | (byte & 0x3F));
+        }
+        state = kStart;
+        break;
+      case kSecondOfFour:
+        first = byte;
+        state = IsContinuation(byte) ? kThirdOfFour : kStart;
+        break;
+      case kThirdOfFour:
+        second = byte;
+        state = IsContinuation(byte) ? kFourthOfFour : kStart;
+        break;
+      case kFourthOfFour:
+        if (IsContinuation(byte)) {
+          const unsigned u = ((lead & 0x07) << 18) | ((first & 0x3F) << 12) |
+                             ((second & 0x3F) << 6) | (byte & 0x3F);
+          if (u >= 0x10000 && u <= 0x10FFFF) {
+            *out++ = static_cast<WCHAR>(0xD800 + ((u - 0x10000) >> 10));
+            *out++ = static_cast<WCHAR>(0xDC00 + ((u - 0x10000) & 0x3FF));
+          } else {
+            *out++ = kReplacement;
+          }
+        }
+        state = kStart;
+        break;
+    }
+  }
+  // A sequence still open at the end is dropped.
+  *out = 0;
+  *result = wide.release();
+  return kConversionOk;
+}
+
+int WideToUtf8(LPCWSTR source, LPSTR* result) {
+  const SIZE_T n = wcslen(source);
+  auto bytes = platform::LocalAllocArray<char>(3 * n + 1);
+  if (!bytes) return kConversionNoMemory;
+
+  auto* out = reinterpret_cast<unsigned char*>(bytes.get());
+  for (SIZE_T i = 0; i < n; ++i) {
+    const unsigned u = source[i];
+    if (u < 0x80) {
+      *out++ = static_cast<unsigned char>(u);
+    } else if (u < 0x800) {
+      *out++ = static_cast<unsigned char>(0xC0 | (u >> 6));
+      *out++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
+    } else {
+      *out++ = static_cast<unsigned char>(0xE0 | (u >> 12));
+      *out++ = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+      *out++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
+    }
+  }
+  *out = 0;
+  *result = bytes.release();
+  return kConversionOk;
+}

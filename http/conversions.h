@@ -1,0 +1,28 @@
+// Text conversions between the program's wide strings (UTF-16) and the byte
+// encodings that travel over HTTP: the ANSI code page through the platform, and
+// UTF-8 through the program's own decoder and encoder.
+//
+// Each routine reads a zero-terminated source and hands back a new zero-terminated
+// result, allocated with LocalAlloc and freed by the caller with LocalFree. Returns
+// 0, or -103 when the result cannot be allocated (the out-parameter is then left
+// as it was). Malformed input is converted as far as the rules allow; it is no error.
+#pragma once
+
+#include "platform/win32.h"
+
+// Result codes of the conversions.
+constexpr int kConversionOk = 0;
+constexpr int kConversionNoMemory = -103;
+
+// ANSI code page bytes to wide text; capacity 2n + 1 wide characters.
+int AnsiToWide(LPCSTR source, LPWSTR* result);
+// Wide text to ANSI code page bytes; capacity 2n + 1 bytes. A code page needing
+// more than two bytes for a character gets its result cut at a character boundary.
+int WideToAnsi(LPCWSTR source, LPSTR* result);
+// UTF-8 bytes to wide text; capacity 2n + 1 wide characters. Bytes outside a
+// well-formed sequence are dropped; a four-byte form outside U+10000..U+10FFFF
+// gives one U+FFFD.
+int Utf8ToWide(LPCSTR source, LPWSTR* result);
+// Wide text to UTF-8; capacity 3n + 1 bytes. Each 16-bit unit is encoded on its
+// own, so a surrogate pair becomes two three-byte forms.
+int WideToUtf8(LPCWSTR source, LPSTR* result);
