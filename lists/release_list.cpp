@@ -1,0 +1,259 @@
+#include "lists/release_list.h"
+
+#include <utility>
+
+#include "lists/output_file.h"
+#include "platform/memory.h"
+#include "platform/scoped.h"
+#include "platform/text.h"
+#include "platform/time.h"
+
+namespace {
+
+constexpr WCHAR kIdeographicSpace = 0x3000;
+constexpr WCHAR kBackslash = 0x005C;
+
+constexpr int kFieldCount = 5;
+// Year prefix "%04d/", up to 6 date characters and the terminator.
+constexpr SIZE_T kDateBufferSize = 12;
+constexpr SIZE_T kMaxDateLength = 6;
+// A record line holds at most 999 characters; a longer one is cut.
+constexpr SIZE_T kLineBufferSize = 1000;
+
+// ListParseState. A field after the date is read in a state X (one of 300 to 800)
+// and X + 10 after one U+3000; an error state is the negative of the state it
+// happened in.
+constexpr int kSeekMarker = 100;
+constexpr int kSeekEntry = 200;
+constexpr int kDate = 210;
+constexpr int kDateSeparator = 220;
+constexpr int kEntryEnd = 1000;
+constexpr int kFinished = 10000;
+
+struct Literal {
+  LPCWSTR text;
+  SIZE_T length;
+};
+
+template <SIZE_T N>
+constexpr Literal MakeLiteral(const WCHAR (&text)[N]) {
+  return Literal{text, N - 1};
+}
+
+constexpr Literal kListMarker = MakeLiteral(TEXT("件を表示します。"));
+constexpr Literal kEntryOpen = MakeLiteral(TEXT("<li>"));
+constexpr Literal kEntryClose = MakeLiteral(TEXT("</li>"));
+constexpr Literal kTableClose = MakeLiteral(TEXT("</table>"));
+
+// The one literal test: does the text at `cursor` begin with `literal`? The
+// compare stops at the text's terminator, so a literal running past the end fails.
+bool StartsWithAt(LPCWSTR text, SIZE_T cursor, const Literal& literal) {
+  return text[cursor] == literal.text[0] &&
+         wcsncmp(text + cursor, literal.text, literal.length) == 0;
+}
+
+// Position of the next `c` at or behind `cursor`, or `length` when there is none.
+// Lets a state whose only way out starts with `c` pass over the rest in one go.
+SIZE_T NextOf(LPCWSTR text, SIZE_T cursor, SIZE_T length, WCHAR c) {
+  while (cursor < length && text[cursor] != c) ++cursor;
+  return cursor;
+}
+
+struct FieldRule {
+  int state;                   // X: reading the field; X + 10 after one U+3000
+  int next;                    // the state after its capture
+  bool dropsLeadingBackslash;  // the price: one leading U+005C is not kept
+};
+
+// What sets one list's parser apart from the other's.
+struct ListLayout {
+  LPCWSTR header;
+  FieldRule fields[kFieldCount];  // fields after the date: page order is column order
+  Literal entryEnd;               // tested first in state 1000; writes the pending record
+  int stateAfterEntryEnd;         // 200 looks for the next entry, 210 has opened it
+  bool tableEndWritesPending;     // "</table>" in state 1000 writes the record, else drops it
+};
+
+constexpr ListLayout kComicLayout = {
+    TEXT("date,company,title,author,price,memo"),
+    {{300, 500, false}, {500, 600, false}, {600, 700, false}, {700, 800, true}, {800, 1000, false}},
+    kEntryClose,
+    kSeekEntry,
+    false,
+};
+
+// A paperback entry ends where the next "<li>" opens the following one.
+constexpr ListLayout kBunkoLayout = {
+    TEXT("date,company,category,title,author,price"),
+    {{300, 400, false}, {400, 500, false}, {500, 600, false}, {600, 700, false}, {700, 1000, true}},
+    kEntryOpen,
+    kDate,
+    true,
+};
+
+// State 1000 looks for the next '<' only: both of its tags must begin with one.
+static_assert(kComicLayout.entryEnd.text[0] == u'<' && kBunkoLayout.entryEnd.text[0] == u'<' &&
+              kTableClose.text[0] == u'<');
+
+class ListScanner {
+ public:
+  ListScanner(const ListLayout& layout, LPCWSTR text, HANDLE file)
+      : layout_(layout), text_(text), file_(file) {}
+
+  // Writes the header, reads the clock once for the year prefix, scans the whole
+  // text and returns the result of the parser.
+  int Run() {
+    if (WriteLine(file_, layout_.header) != 0) writeFailed_ = true;
+
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    StringCchPrintfW(date_, kDateBufferSize, TEXT("%04d/"), static_cast<int>(now.wYear));
+    prefixLength_ = wcslen(date_);
+
+    const SIZE_T length = wcslen(text_);
+    const int state = length == 0 ? kSeekMarker : Scan(length);
+    if (state < 0) return kListStoppedInError;
+    return writeFailed_ ? kListWriteFailed : kListParsed;
+  }
+
+ private:
+  // One forward pass; returns the state in which the scan ended.
+  int Scan(SIZE_T length) {
+    int state = kSeekMarker;
+    SIZE_T fieldStart = 0;
+    for (SIZE_T cursor = 0; cursor < length && state >= 0 && state != kFinished; ++cursor) {
+      switch (state) {
+        case kSeekMarker:
+          cursor = NextOf(text_, cursor, length, kListMarker.text[0]);
+          if (cursor < length && StartsWithAt(text_, cursor, kListMarker)) {
+            cursor += kListMarker.length - 1;
+            state = kSeekEntry;
+          }
+          break;
+        case kSeekEntry:
+          cursor = NextOf(text_, cursor, length, kEntryOpen.text[0]);
+          if (cursor < length && StartsWithAt(text_, cursor, kEntryOpen)) {
+            fieldStart = cursor + kEntryOpen.length;
+            cursor = fieldStart - 1;
+            state = kDate;
+          }
+          break;
+        case kDate:
+          cursor = NextOf(text_, cursor, length, kIdeographicSpace);
+          if (cursor < length) state = kDateSeparator;
+          break;
+        case kDateSeparator:
+          if (text_[cursor] != kIdeographicSpace) {
+            state = -kDateSeparator;
+            break;
+          }
+          CaptureDate(fieldStart, cursor);
+          fieldStart = cursor + 1;
+          state = layout_.fields[0].state;
+          break;
+        case 300:
+        case 400:
+        case 500:
+        case 600:
+        case 700:
+        case 800:
+          cursor = NextOf(text_, cursor, length, kIdeographicSpace);
+          if (cursor < length) state += 10;
+          break;
+        case 310:
+        case 410:
+        case 510:
+        case 610:
+        case 710:
+        case 810:
+          if (text_[cursor] != kIdeographicSpace) {
+            state -= 10;  // the single U+3000 stays in the field
+            break;
+          }
+          state = CaptureField(state, fieldStart, cursor);
+          fieldStart = cursor + 1;
+          break;
+        case kEntryEnd:
+          // Both tags of this state begin with '<'.
+          cursor = NextOf(text_, cursor, length, kEntryOpen.text[0]);
+          if (cursor >= length) break;
+          if (StartsWithAt(text_, cursor, layout_.entryEnd)) {
+            WriteRecord();
+            fieldStart = cursor + layout_.entryEnd.length;
+            cursor = fieldStart - 1;
+            state = layout_.stateAfterEntryEnd;
+          } else if (StartsWithAt(text_, cursor, kTableClose)) {
+            if (layout_.tableEndWritesPending) WriteRecord();
+            state = kFinished;
+          }
+          break;
+      }
+    }
+    return state;
+  }
+
+  // The date is the text from the field start to the character before the first
+  // U+3000 of the separator at `cursor`; kept behind the year prefix, cut to 6.
+  void CaptureDate(SIZE_T fieldStart, SIZE_T cursor) {
+    SIZE_T count = cursor - fieldStart - 1;
+    const SIZE_T room = kDateBufferSize - 1 - prefixLength_;
+    if (count > kMaxDateLength) count = kMaxDateLength;
+    if (count > room) count = room;
+    wcsncpy(date_ + prefixLength_, text_ + fieldStart, count);
+    date_[prefixLength_ + count] = 0;
+  }
+
+  // Captures the field read in `state` (X + 10) into a string of its exact length.
+  // Returns the state that follows, or the error state when there is no memory.
+  int CaptureField(int state, SIZE_T fieldStart, SIZE_T cursor) {
+    int index = 0;
+    while (layout_.fields[index].state != state - 10) ++index;
+    const FieldRule& rule = layout_.fields[index];
+    if (rule.dropsLeadingBackslash && text_[fieldStart] == kBackslash) ++fieldStart;
+    const SIZE_T count = cursor - fieldStart - 1;
+    auto field = platform::LocalAllocArray<WCHAR>(count + 1);
+    if (!field) return -state;
+    wcsncpy(field.get(), text_ + fieldStart, count);
+    field[count] = 0;
+    fields_[index] = std::move(field);
+    return rule.next;
+  }
+
+  // Writes the pending record, then cuts the date back to the year prefix and
+  // releases the field strings.
+  void WriteRecord() {
+    StringCchPrintfW(line_, kLineBufferSize, TEXT("%s,%s,%s,%s,%s,%s"), date_, Field(0), Field(1),
+                     Field(2), Field(3), Field(4));
+    if (WriteLine(file_, line_) != 0) writeFailed_ = true;
+    date_[prefixLength_] = 0;
+    for (auto& field : fields_) field.reset();
+  }
+
+  LPCWSTR Field(int index) const { return fields_[index] ? fields_[index].get() : TEXT(""); }
+
+  const ListLayout& layout_;
+  LPCWSTR text_;
+  HANDLE file_;
+  WCHAR date_[kDateBufferSize] = {};
+  SIZE_T prefixLength_ = 0;
+  WCHAR line_[kLineBufferSize] = {};
+  platform::LocalPtr<WCHAR[]> fields_[kFieldCount];
+  bool writeFailed_ = false;
+};
+
+int ParseList(const ListLayout& layout, LPCWSTR text, LPCWSTR outputPath) {
+  platform::ScopedHandle file(CreateOutputFile(outputPath));
+  if (!file.valid()) return kListFileNotCreated;
+  ListScanner scanner(layout, text ? text : TEXT(""), file.get());
+  return scanner.Run();
+}
+
+}  // namespace
+
+int ParseComicList(LPCWSTR text, LPCWSTR outputPath) {
+  return ParseList(kComicLayout, text, outputPath);
+}
+
+int ParseBunkoList(LPCWSTR text, LPCWSTR outputPath) {
+  return ParseList(kBunkoLayout, text, outputPath);
+}
