@@ -1,0 +1,176 @@
+// Files and the device-path rule: generic POSIX code only.
+#include "platform/files.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/posix/object.h"
+#include "platform/posix/utf.h"
+#include "platform/time.h"
+
+namespace {
+
+class File : public platform::Object {
+ public:
+  explicit File(int fd) : fd_(fd) {}
+  ~File() override { close(fd_); }
+  int fd() const { return fd_; }
+
+ private:
+  const int fd_;
+};
+
+constexpr char kMyDocuments[] = "My Documents";
+
+// The host path of a program path, creating "<root>/My Documents" when the path
+// lies there. False when there is no root or the path is empty.
+bool Resolve(LPCWSTR path, std::string* out) {
+  if (path == nullptr || path[0] == 0) return false;
+  std::string text = platform::Utf16ToUtf8(path);
+  if (text[0] != '\\') {
+    *out = std::move(text);
+    return true;
+  }
+  for (char& c : text) {
+    if (c == '\\') c = '/';
+  }
+  const char* root = std::getenv("ZEMLIK_ROOT");
+  if (root == nullptr || root[0] == 0) root = std::getenv("HOME");
+  if (root == nullptr || root[0] == 0) return false;
+  std::string base(root);
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  if (base == "/") base.clear();
+
+  const std::size_t nameLength = sizeof(kMyDocuments) - 1;
+  if (text.compare(1, nameLength, kMyDocuments) == 0 &&
+      (text.size() == 1 + nameLength || text[1 + nameLength] == '/')) {
+    std::string folder = base + "/" + kMyDocuments;
+    // An existing folder (EEXIST) is the usual case; any other failure shows
+    // when the file itself is opened.
+    mkdir(folder.c_str(), 0777);
+  }
+  *out = base + text;
+  return true;
+}
+
+}  // namespace
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   SECURITY_ATTRIBUTES* securityAttributes, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile) {
+  if (desiredAccess != GENERIC_WRITE || creationDisposition != CREATE_ALWAYS) {
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string path;
+  if (!Resolve(fileName, &path)) return INVALID_HANDLE_VALUE;
+  int fd;
+  do {
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+  return platform::NewHandle(std::make_shared<File>(fd));
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD written, void* overlapped) {
+  if (written != nullptr) *written = 0;
+  auto target = platform::FindHandleAs<File>(file);
+  if (target == nullptr || (buffer == nullptr && bytesToWrite > 0)) return FALSE;
+  const char* bytes = static_cast<const char*>(buffer);
+  DWORD done = 0;
+  while (done < bytesToWrite) {
+    ssize_t n = write(target->fd(), bytes + done, bytesToWrite - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<DWORD>(n);
+  }
+  if (written != nullptr) *written = done;
+  return done == bytesToWrite ? TRUE : FALSE;
+}
+
+UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWSTR tempFileName) {
+  if (pathName == nullptr || tempFileName == nullptr) return 0;
+  std::u16string folder(pathName);
+  if (!folder.empty() && folder.back() != u'\\' && folder.back() != u'/') {
+    folder.push_back(folder[0] == u'\\' ? u'\\' : u'/');
+  }
+  std::u16string prefix;
+  for (int i = 0; prefixString != nullptr && i < 3 && prefixString[i] != 0; ++i) {
+    prefix.push_back(prefixString[i]);
+  }
+  const bool create = unique == 0;
+  UINT number = create ? ((GetTickCount() ^ static_cast<UINT>(getpid())) & 0xFFFF) : unique;
+  // Every 16-bit number is tried once before giving up.
+  for (UINT attempt = 0; attempt < 0x10000; ++attempt) {
+    if (number == 0) number = 1;
+    WCHAR hex[12];
+    int hexLength = 0;
+    UINT value = create ? number : (number & 0xFFFF);
+    do {
+      unsigned d = value & 0xF;
+      hex[hexLength++] = static_cast<WCHAR>(d < 10 ? u'0' + d : u'A' + (d - 10));
+      value >>= 4;
+    } while (value != 0);
+    std::u16string name = folder + prefix;
+    while (hexLength > 0) name.push_back(hex[--hexLength]);
+    name += u".TMP";
+    if (name.size() >= MAX_PATH) return 0;
+    if (!create) {
+      std::copy(name.begin(), name.end(), tempFileName);
+      tempFileName[name.size()] = 0;
+      return unique;
+    }
+    std::string path;
+    if (!Resolve(name.c_str(), &path)) return 0;
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      std::copy(name.begin(), name.end(), tempFileName);
+      tempFileName[name.size()] = 0;
+      return number;
+    }
+    if (errno != EEXIST && errno != EINTR) return 0;
+    number = (number + 1) & 0xFFFF;
+  }
+  return 0;
+}
+
+BOOL DeleteFileW(LPCWSTR fileName) {
+  std::string path;
+  if (!Resolve(fileName, &path)) return FALSE;
+  return unlink(path.c_str()) == 0 ? TRUE : FALSE;
+}
+
+BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
+  if ((flags & ~MOVEFILE_REPLACE_EXISTING) != 0) return FALSE;
+  std::string from;
+  std::string to;
+  if (!Resolve(existingFileName, &from) || !Resolve(newFileName, &to)) return FALSE;
+  if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+    // Without the flag an existing target is kept. The check and the rename are
+    // two steps; the program never races another writer for its output.
+    struct stat info;
+    if (lstat(to.c_str(), &info) == 0) return FALSE;
+  }
+  return rename(from.c_str(), to.c_str()) == 0 ? TRUE : FALSE;
+}
+
+namespace platform {
+
+bool ResolvePath(LPCWSTR path, char* out, SIZE_T outSize) {
+  std::string resolved;
+  if (out == nullptr || outSize == 0) return false;
+  out[0] = 0;
+  if (!Resolve(path, &resolved) || resolved.size() >= outSize) return false;
+  std::memcpy(out, resolved.c_str(), resolved.size() + 1);
+  return true;
+}
+
+}  // namespace platform
