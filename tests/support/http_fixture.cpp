@@ -1,0 +1,245 @@
+// Starts and stops tests/support/http_fixture.py; talks to it through files in a private
+// temporary folder (routes.json in, requests/NNNNNN.bin out).
+#include "tests/support/http_fixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace {
+
+constexpr int kStartTimeoutMs = 30000;
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Hex(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0xF];
+  }
+  return out;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+HttpRecord Parse(std::string raw) {
+  HttpRecord record;
+  record.raw = std::move(raw);
+  size_t headEnd = record.raw.find("\r\n\r\n");
+  std::string head = record.raw.substr(0, headEnd);
+  if (headEnd != std::string::npos) record.body = record.raw.substr(headEnd + 4);
+  size_t begin = 0;
+  bool first = true;
+  while (begin <= head.size()) {
+    size_t end = head.find("\r\n", begin);
+    if (end == std::string::npos) end = head.size();
+    std::string line = head.substr(begin, end - begin);
+    if (first) {
+      record.requestLine = line;
+      first = false;
+    } else if (size_t colon = line.find(':'); colon != std::string::npos) {
+      size_t value = line.find_first_not_of(' ', colon + 1);
+      record.headers.emplace_back(line.substr(0, colon),
+                                  value == std::string::npos ? "" : line.substr(value));
+    }
+    begin = end + 2;
+  }
+  return record;
+}
+
+}  // namespace
+
+std::optional<std::string> HttpRecord::Header(const std::string& name) const {
+  for (const auto& [key, value] : headers) {
+    if (Lower(key) == Lower(name)) return value;
+  }
+  return std::nullopt;
+}
+
+HttpFixture::HttpFixture(Options options) : options_(options) {
+  std::string base = std::filesystem::temp_directory_path().string() + "/zemlik-http-XXXXXX";
+  if (mkdtemp(base.data()) == nullptr) return;
+  dir_ = base;
+  WriteRoutes();
+
+  int out[2];
+  if (pipe(out) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addclose(&actions, out[1]);
+  std::string script = std::string(ZEMLIK_SOURCE_DIR) + "/tests/support/http_fixture.py";
+  std::string python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+  std::vector<char*> argv = {python.data(), script.data(), dir_.data()};
+  std::string tls = "--tls";
+  if (options_.tls) argv.push_back(tls.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  int spawned = posix_spawnp(&pid, python.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  if (spawned != 0) {
+    close(out[0]);
+    return;
+  }
+  child_ = pid;
+
+  std::string line;
+  pollfd waiting{out[0], POLLIN, 0};
+  while (line.find('\n') == std::string::npos && poll(&waiting, 1, kStartTimeoutMs) > 0) {
+    char buffer[64];
+    ssize_t got = read(out[0], buffer, sizeof buffer);
+    if (got <= 0) break;
+    line.append(buffer, static_cast<size_t>(got));
+  }
+  close(out[0]);
+  if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
+}
+
+HttpFixture::~HttpFixture() {
+  if (child_ > 0) {
+    kill(child_, SIGTERM);
+    int status = 0;
+    waitpid(child_, &status, 0);
+  }
+  if (!dir_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+}
+
+std::string HttpFixture::BaseUrl() const {
+  return std::string(options_.tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_);
+}
+
+void HttpFixture::Route(const HttpRoute& route) {
+  routes_.push_back(route);
+  WriteRoutes();
+}
+
+void HttpFixture::ClearRoutes() {
+  routes_.clear();
+  WriteRoutes();
+}
+
+void HttpFixture::WriteRoutes() const {
+  if (dir_.empty()) return;
+  std::ostringstream json;
+  json << "[";
+  for (size_t i = 0; i < routes_.size(); ++i) {
+    const HttpRoute& r = routes_[i];
+    json << (i ? ",\n" : "\n") << "{\"path\": " << JsonString(r.path)
+         << ", \"host\": " << JsonString(r.host) << ", \"status\": " << r.status
+         << ", \"reason\": " << JsonString(r.reason) << ", \"headers\": [";
+    for (size_t h = 0; h < r.headers.size(); ++h) {
+      json << (h ? ", " : "") << "[" << JsonString(r.headers[h].first) << ", "
+           << JsonString(r.headers[h].second) << "]";
+    }
+    json << "], \"body_hex\": \"" << Hex(r.body) << "\", \"repeat\": " << r.repeat;
+    if (!r.bodyFile.empty()) json << ", \"body_file\": " << JsonString(r.bodyFile);
+    json << ", \"chunked\": " << r.chunked << ", \"no_length\": " << (r.noLength ? "true" : "false")
+         << ", \"break_after\": " << r.breakAfter << ", \"hang\": " << (r.hang ? "true" : "false")
+         << "}";
+  }
+  json << "\n]\n";
+  // Replaced in one rename, so the server never reads half a file.
+  std::string part = dir_ + "/routes.json.part";
+  {
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    out << json.str();
+  }
+  std::rename(part.c_str(), (dir_ + "/routes.json").c_str());
+}
+
+std::vector<HttpRecord> HttpFixture::Requests() const {
+  std::vector<std::filesystem::path> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/requests", error)) {
+    if (entry.path().extension() == ".bin") names.push_back(entry.path());
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<HttpRecord> records;
+  for (const auto& name : names) records.push_back(Parse(ReadFile(name)));
+  return records;
+}
+
+int HttpFixture::UnusedPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = -1;
+  // Bound but never listening: connections to it are refused while it is held, and after
+  // close the kernel hands ephemeral ports out in sequence, not straight back.
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+ScopedEnvVar::ScopedEnvVar(const char* name, const char* value) : name_(name) {
+  if (const char* old = std::getenv(name)) old_ = old;
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+ScopedEnvVar::~ScopedEnvVar() {
+  if (old_) {
+    setenv(name_.c_str(), old_->c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
