@@ -16,7 +16,6 @@ constexpr WCHAR kBackslash = 0x005C;
 constexpr int kFieldCount = 5;
 // Year prefix "%04d/", up to 6 date characters and the terminator.
 constexpr SIZE_T kDateBufferSize = 12;
-constexpr SIZE_T kMaxDateLength = 6;
 // A record line holds at most 999 characters; a longer one is cut.
 constexpr SIZE_T kLineBufferSize = 1000;
 
@@ -193,11 +192,11 @@ class ListScanner {
   }
 
   // The date is the text from the field start to the character before the first
-  // U+3000 of the separator at `cursor`; kept behind the year prefix, cut to 6.
+  // U+3000 of the separator at `cursor`; kept behind the year prefix, cut to what
+  // the buffer holds (6 characters behind a four-digit year).
   void CaptureDate(SIZE_T fieldStart, SIZE_T cursor) {
     SIZE_T count = cursor - fieldStart - 1;
     const SIZE_T room = kDateBufferSize - 1 - prefixLength_;
-    if (count > kMaxDateLength) count = kMaxDateLength;
     if (count > room) count = room;
     wcsncpy(date_ + prefixLength_, text_ + fieldStart, count);
     date_[prefixLength_ + count] = 0;

@@ -279,6 +279,18 @@ TEST_F(ReleaseListTest, NoMemoryForAFieldStopsWithEarlierRecordsKept) {
   }
 }
 
+TEST_F(ReleaseListTest, RecordNotWrittenGivesWriteFailedAfterTheWholeScan) {
+  // WriteLine cannot convert record 1 (no memory for its buffer); record 2 still
+  // goes out.
+  const std::string path = folder_.Join("monthlist.csv");
+  const std::string open = "件を表示します。<li>1␣␣P␣␣C␣␣T␣␣A␣␣1␣␣";
+  const unsigned long made = AllocationsOfCall(ParseBunkoList, PageText(open), Utf16(path).c_str());
+  platform::ResetAllocationCountForTesting();
+  platform::SetAllocationFailureForTesting(made + 1);
+  EXPECT_EQ(102, Parse(ParseBunkoList, open + Entry({"2", "P", "C", "T", "A", "2"}, "</table>")));
+  EXPECT_EQ(Cp932Lines({kBunkoHeader, "2008/2,P,C,T,A,2"}), file_);
+}
+
 TEST_F(ComicList, YearPrefixIsTheClockYearReadOnce) {
   // A January list fetched in December carries the December year.
   const std::string page = "件を表示します。" + Entry({"1/10", "P", "T", "A", "1", "M"}) +
