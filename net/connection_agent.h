@@ -1,0 +1,89 @@
+// One data connection through the connection manager, requested and watched
+// by a worker thread that reports each status change through the virtual
+// notifications below.
+#pragma once
+
+#include <atomic>
+
+#include "platform/connmgr.h"
+#include "platform/win32.h"
+
+// Set by ProxyConnectionAgent each time the connection is reported up. The job
+// creates it before starting the agent and closes it (and clears this) only
+// once no worker can set it any more.
+extern HANDLE ConnectedEvent;
+
+// Threads: the constructor, Start, Stop, WorkerEnded and the destructor run on
+// the owning thread; RunWorker and every notification run on the worker. No
+// lock: thread creation, the two events and the end of the worker order them.
+class ConnectionAgent {
+ public:
+  ConnectionAgent();
+  ConnectionAgent(const ConnectionAgent&) = delete;
+  ConnectionAgent& operator=(const ConnectionAgent&) = delete;
+
+  // The notifications, in their slot order. A non-zero result of OnStatus ends
+  // the worker's status loop.
+  virtual ~ConnectionAgent();
+  virtual HRESULT OnStatus(DWORD status);
+  virtual HRESULT OnConnecting();
+  // Starts the connection-error display with lastStatus; E_FAIL.
+  virtual HRESULT OnFailed();
+  // Reads the proxy configuration of the connection.
+  virtual HRESULT OnConnected();
+  virtual HRESULT OnDisconnected();
+  virtual HRESULT OnWaiting();
+  virtual HRESULT OnExit();
+
+  // Maps `urlToMap` (null: the URL stored before) and starts a new worker after
+  // stopping an earlier one. E_INVALIDARG without a stop event (checked after
+  // the mapping), the mapping's failure, or E_FAIL when no thread could start.
+  HRESULT Start(LPCWSTR urlToMap, BOOL requestProxy);
+  // Sets the stop event and waits at most 3000 ms for the worker; forgets it
+  // either way. Always 0.
+  HRESULT Stop();
+  // Copies `urlToMap` when given, then maps the stored URL to destNetwork.
+  HRESULT MapUrl(LPCWSTR urlToMap);
+  // Fills proxyFound and proxyConfig from the proxy provider, wiping any
+  // credentials of a found proxy; returns proxyFound.
+  BOOL QueryProxyConfig(HANDLE handle);
+  // The worker: request, watch, release. Returns the final lastStatus.
+  DWORD RunWorker();
+  static DWORD WorkerThreadProc(LPVOID parameter);
+
+  // True when no worker of this agent is still running, including one that
+  // outlived Stop's wait; then nothing of it can set ConnectedEvent any more.
+  bool WorkerEnded() const;
+
+ protected:
+  // Stop, then, for a worker that outlived its wait (it drops stop requests
+  // made before it reached its loop), the request again for up to 3000 ms more.
+  // A class that overrides notifications calls this first in its destructor, so
+  // that no worker runs a notification of a half-destroyed agent.
+  void StopBeforeDestruction();
+
+  WCHAR* url;
+  BOOL proxyRequested;
+  HANDLE connection;
+  LONG cacheOnRelease;
+  GUID destNetwork;
+  DWORD lastStatus;
+  HANDLE stopEvent;
+  HANDLE workerThread;
+  BOOL proxyFound;
+  PROXY_CONFIG proxyConfig;
+
+ private:
+  // Workers started and not yet past their last use of the agent.
+  std::atomic<int> liveWorkers;
+};
+
+// The agent of the program: also sets ConnectedEvent when the connection is up.
+class ProxyConnectionAgent : public ConnectionAgent {
+ public:
+  ~ProxyConnectionAgent() override;
+  HRESULT OnConnected() override;
+};
+
+// The program's one agent, built before the entry runs and destroyed at exit.
+extern ProxyConnectionAgent ProxyAgent;
