@@ -1,0 +1,156 @@
+#include "http/request.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "http/trace_buffer.h"
+#include "platform/inet.h"
+#include "platform/memory.h"
+#include "platform/scoped.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr WCHAR kAgent[] =
+    TEXT("HTTP_USER_AGENT:Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; .NET CLR 1.1.");
+constexpr WCHAR kPostHeader[] = TEXT("Content-Type: application/x-www-form-urlencoded");
+constexpr DWORD kPostHeaderLength = 47;
+constexpr WCHAR kVersion[] = TEXT("HTTP/1.1");
+constexpr DWORD kReadBlock = 102400;
+// Capacities are multiples of the read block. The first piece takes the first read whole
+// (two blocks); later pieces double up to 128 blocks.
+constexpr DWORD kFirstPiece = 2 * kReadBlock;
+constexpr DWORD kLargestPiece = 128 * kReadBlock;
+// Enough pieces for a body of 4 GiB, the most a DWORD length can count.
+constexpr int kMaxPieces = 400;
+
+static_assert(sizeof(kAgent) / sizeof(WCHAR) - 1 == 80);
+static_assert(sizeof(kPostHeader) / sizeof(WCHAR) - 1 == kPostHeaderLength);
+
+class InternetHandle {
+ public:
+  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+  ~InternetHandle() {
+    if (handle_ != nullptr) InternetCloseHandle(handle_);
+  }
+  HINTERNET get() const { return handle_; }
+
+ private:
+  HINTERNET handle_;
+};
+
+// The body is gathered in pieces whose sizes grow geometrically and joined once at the end,
+// so reading takes linear time and joining holds at most one piece beyond the body: a
+// single growing block would hold the old and the new block at once.
+class BodyPieces {
+ public:
+  // Room for the next read, allocating a new piece when the current one is full.
+  // Null when a piece cannot be allocated.
+  LPSTR Room(DWORD* room) {
+    if (count_ == 0 || used_[count_ - 1] == capacity_[count_ - 1]) {
+      if (count_ == kMaxPieces) return nullptr;
+      DWORD capacity =
+          count_ == 0 ? kFirstPiece : std::min<DWORD>(capacity_[count_ - 1] * 2, kLargestPiece);
+      pieces_[count_] = platform::LocalAllocArray<char>(capacity);
+      if (!pieces_[count_]) return nullptr;
+      capacity_[count_] = capacity;
+      used_[count_] = 0;
+      ++count_;
+    }
+    int last = count_ - 1;
+    *room = std::min(capacity_[last] - used_[last], kReadBlock);
+    return pieces_[last].get() + used_[last];
+  }
+
+  // False when the body would no longer fit a DWORD length.
+  bool Add(DWORD count) {
+    if (total_ + count >= UINT32_MAX) return false;
+    used_[count_ - 1] += count;
+    total_ += count;
+    return true;
+  }
+
+  // The body as one zero-terminated block, or null when it cannot be allocated.
+  LPSTR Join(DWORD* length) {
+    *length = static_cast<DWORD>(total_);
+    if (count_ == 1 && used_[0] < capacity_[0]) {
+      pieces_[0][used_[0]] = 0;
+      return pieces_[0].release();
+    }
+    std::uint64_t capacity = (total_ + 1 + kReadBlock - 1) / kReadBlock * kReadBlock;
+    platform::LocalPtr<char[]> block = platform::LocalAllocArray<char>(capacity);
+    if (!block) return nullptr;
+    std::uint64_t at = 0;
+    for (int i = 0; i < count_; ++i) {
+      std::memcpy(block.get() + at, pieces_[i].get(), used_[i]);
+      at += used_[i];
+      pieces_[i].reset();
+    }
+    block[at] = 0;
+    return block.release();
+  }
+
+ private:
+  platform::LocalPtr<char[]> pieces_[kMaxPieces];
+  DWORD capacity_[kMaxPieces] = {};
+  DWORD used_[kMaxPieces] = {};
+  int count_ = 0;
+  std::uint64_t total_ = 0;
+};
+
+}  // namespace
+
+int SendReqData(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPCWSTR password,
+                LPCSTR pst, LPSTR* body, DWORD* bodyLength, BOOL secure) {
+  TraceLine(TEXT("SendReqData:sv=[%s],mtd=[%s],pg=[%s],pst=%x"), sv, mtd, pg,
+            static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(pst)));
+  *body = nullptr;
+
+  InternetHandle root(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (root.get() == nullptr) return kRequestNoInternet;
+
+  INTERNET_PORT serverPort;
+  if (port < 0) {
+    serverPort = secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+  } else {
+    serverPort = static_cast<INTERNET_PORT>(port & 0xFFFF);
+  }
+  InternetHandle connection(
+      InternetConnectW(root.get(), sv, serverPort, user, password, INTERNET_SERVICE_HTTP, 0, 0));
+  if (connection.get() == nullptr) return kRequestNoConnection;
+
+  DWORD flags = INTERNET_FLAG_RELOAD | (secure ? INTERNET_FLAG_SECURE : 0);
+  InternetHandle request(
+      HttpOpenRequestW(connection.get(), mtd, pg, kVersion, nullptr, nullptr, flags, 0));
+  if (request.get() == nullptr) return kRequestNoRequest;
+
+  if (mtd != nullptr && wcscmp(mtd, TEXT("POST")) == 0) {
+    DWORD postLength = pst == nullptr ? 0 : static_cast<DWORD>(std::strlen(pst));
+    if (HttpSendRequestW(request.get(), kPostHeader, kPostHeaderLength, const_cast<LPSTR>(pst),
+                         postLength) != TRUE) {
+      return kRequestPostFailed;
+    }
+  } else if (HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0) != TRUE) {
+    return kRequestGetFailed;
+  }
+
+  // A read that fails ends the body as its end would: the bytes so far are the body.
+  BodyPieces pieces;
+  for (;;) {
+    DWORD room = 0;
+    LPSTR into = pieces.Room(&room);
+    if (into == nullptr) return kRequestNoMemory;
+    DWORD got = 0;
+    if (!InternetReadFile(request.get(), into, room, &got) || got == 0) break;
+    if (!pieces.Add(got)) return kRequestNoMemory;
+  }
+  DWORD length = 0;
+  LPSTR joined = pieces.Join(&length);
+  if (joined == nullptr) return kRequestNoMemory;
+  *body = joined;
+  *bodyLength = length;
+  return kRequestOk;
+}

@@ -1,0 +1,28 @@
+// One HTTP exchange through WinINet: a GET or a form POST whose whole response body is
+// read into one block of memory.
+#pragma once
+
+#include "platform/win32.h"
+
+// Result codes of SendReqData.
+constexpr int kRequestOk = 0;
+constexpr int kRequestNoInternet = -101;    // InternetOpenW gave no handle
+constexpr int kRequestNoConnection = -102;  // InternetConnectW gave no handle
+constexpr int kRequestNoRequest = -103;     // HttpOpenRequestW gave no handle
+constexpr int kRequestPostFailed = -104;    // HttpSendRequestW of a POST did not return TRUE
+constexpr int kRequestGetFailed = -105;     // HttpSendRequestW of a GET did not return TRUE
+constexpr int kRequestNoMemory = -110;      // the body block could not be allocated
+
+// Traces "SendReqData:sv=[..],mtd=[..],pg=[..],pst=.." into TraceBuffer, then requests the
+// object `pg` from server `sv` with method `mtd` ("POST" exactly sends `pst`, up to its zero
+// byte, as a form; anything else is sent as a GET and `pst` is ignored). A negative `port`
+// means 80 (443 when `secure`); otherwise its low 16 bits are used. `secure` sends the
+// request over TLS with certificate verification.
+//
+// The HTTP status is not examined: an error page is a body like any other, and a transfer
+// that breaks off yields the bytes received so far. On 0, *body is a LocalAlloc'd block the
+// caller frees with LocalFree: the body bytes, then one zero byte (not counted in
+// *bodyLength); its capacity is a multiple of 102400. *body is set to null on entry;
+// *bodyLength is only written on success.
+int SendReqData(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPCWSTR password,
+                LPCSTR pst, LPSTR* body, DWORD* bodyLength, BOOL secure = FALSE);

@@ -1,0 +1,250 @@
+#include "http/request.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "http/trace_buffer.h"
+#include "platform/memory.h"
+#include "tests/support/http_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using zemlik::testing::Utf16;
+using zemlik::testing::Utf8;
+
+const std::string kAgent =
+    "HTTP_USER_AGENT:Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; .NET CLR 1.1.";
+
+struct Reply {
+  int result = 0;
+  std::string body;
+};
+
+struct Args {
+  std::string sv = "127.0.0.1";
+  std::u16string mtd = u"GET";
+  std::string pg = "/";
+  int port = -1;
+  const char16_t* user = nullptr;
+  const char16_t* password = nullptr;
+  const char* pst = nullptr;
+  BOOL secure = FALSE;
+};
+
+// Calls SendReqData and checks the out-parameter contract on the way.
+Reply Send(const Args& a) {
+  LPSTR body = reinterpret_cast<LPSTR>(&body);  // must be overwritten with null at once
+  DWORD length = 0xDEADBEEF;
+  Reply reply;
+  reply.result = SendReqData(Utf16(a.sv).c_str(), a.mtd.c_str(), Utf16(a.pg).c_str(), a.port,
+                             a.user, a.password, a.pst, &body, &length, a.secure);
+  if (reply.result == 0) {
+    EXPECT_NE(body, nullptr);
+    if (body == nullptr) return reply;
+    reply.body.assign(body, length);
+    EXPECT_EQ(body[length], '\0');
+    LocalFree(body);
+  } else {
+    EXPECT_EQ(body, nullptr);
+    EXPECT_EQ(length, 0xDEADBEEF);
+  }
+  return reply;
+}
+
+class SendReqDataTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server_.ok()); }
+  Args At(const std::string& pg) {
+    Args a;
+    a.pg = pg;
+    a.port = server_.port();
+    return a;
+  }
+  std::string Host() const { return "Host: 127.0.0.1:" + std::to_string(server_.port()); }
+
+  ScopedEnvVar noProxy_{"http_proxy", nullptr};
+  ScopedEnvVar noAllProxy_{"all_proxy", nullptr};
+  HttpFixture server_;
+};
+
+TEST_F(SendReqDataTest, GetSendsRequestLineHostAndAgentOnly) {
+  server_.Route(HttpRoute("/list.csv?m=12", "a,b\r\n"));
+  const char post[] = "ignored=1";
+  Args a = At("/list.csv?m=12");
+  a.pst = post;
+  Reply r = Send(a);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.body, "a,b\r\n");
+  auto seen = server_.Requests();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].raw,
+            "GET /list.csv?m=12 HTTP/1.1\r\n" + Host() + "\r\nUser-Agent: " + kAgent + "\r\n\r\n");
+
+  char hex[32];
+  std::snprintf(hex, sizeof hex, "%x",
+                static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(post)));
+  EXPECT_EQ(Utf8(TraceBuffer),
+            "SendReqData:sv=[127.0.0.1],mtd=[GET],pg=[/list.csv?m=12],pst=" + std::string(hex));
+}
+
+TEST_F(SendReqDataTest, PostSendsTheFormHeaderAndTheDataUpToItsZeroByte) {
+  server_.Route(HttpRoute("/search", "found"));
+  Args a = At("/search");
+  a.mtd = u"POST";
+  a.pst = "q=%82%A0&x=\x82\xa0\0tail";
+  Reply r = Send(a);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.body, "found");
+  a.pst = nullptr;
+  EXPECT_EQ(Send(a).result, 0);
+  EXPECT_EQ(Utf8(TraceBuffer), "SendReqData:sv=[127.0.0.1],mtd=[POST],pg=[/search],pst=0");
+
+  auto seen = server_.Requests();
+  ASSERT_EQ(seen.size(), 2u);
+  std::string head = "POST /search HTTP/1.1\r\n" + Host() + "\r\nUser-Agent: " + kAgent +
+                     "\r\nContent-Type: application/x-www-form-urlencoded\r\n";
+  EXPECT_EQ(seen[0].raw, head + "Content-Length: 13\r\n\r\nq=%82%A0&x=\x82\xa0");
+  EXPECT_EQ(seen[1].raw, head + "Content-Length: 0\r\n\r\n");
+}
+
+TEST_F(SendReqDataTest, PortRules) {
+  server_.Route(HttpRoute("/p", "port"));
+  Args a = At("/p");
+  a.port = 65536 + server_.port();  // only the low 16 bits count
+  EXPECT_EQ(Send(a).body, "port");
+
+  // Through the fixture as proxy, the port each call asks for shows in the request line.
+  ScopedEnvVar proxy("http_proxy", server_.BaseUrl());
+  a.sv = "shop.invalid";
+  a.port = -1;
+  EXPECT_EQ(Send(a).body, "port");
+  a.port = 0;
+  EXPECT_EQ(Send(a).body, "port");
+  a.port = 8080;
+  EXPECT_EQ(Send(a).body, "port");
+  auto seen = server_.Requests();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[1].requestLine, "GET http://shop.invalid/p HTTP/1.1");
+  EXPECT_EQ(seen[1].Header("Host"), "shop.invalid");
+  EXPECT_EQ(seen[2].requestLine, "GET http://shop.invalid/p HTTP/1.1");
+  EXPECT_EQ(seen[3].requestLine, "GET http://shop.invalid:8080/p HTTP/1.1");
+  EXPECT_EQ(seen[3].Header("Host"), "shop.invalid:8080");
+}
+
+TEST_F(SendReqDataTest, BodiesComeBackWholeWithATerminatingZero) {
+  std::string zeros("ab\0cd\0\0", 7);
+  std::string block(102400, 'q');
+  std::string piece;
+  for (int i = 0; piece.size() < 10000; ++i) piece += std::to_string(i) + ",";
+  std::string big;
+  for (int i = 0; i < 300; ++i) big += piece;
+  server_.Route(HttpRoute("/missing", "<html>not here</html>").Status(404, "Not Found"));
+  server_.Route(HttpRoute("/empty"));
+  server_.Route(HttpRoute("/block", block));
+  server_.Route(HttpRoute("/zeros", zeros));
+  server_.Route(HttpRoute("/chunked", piece).Repeat(300).Chunked(7777));
+  server_.Route(HttpRoute("/big", piece).Repeat(300));
+  server_.Route(HttpRoute("/moved").Status(301, "Moved").Header("Location", "/zeros"));
+
+  Reply r = Send(At("/missing"));
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.body, "<html>not here</html>");
+  r = Send(At("/empty"));
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.body, "");
+  r = Send(At("/block"));
+  EXPECT_EQ(r.result, 0);
+  EXPECT_TRUE(r.body == block);
+  r = Send(At("/zeros"));
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.body, zeros);
+  r = Send(At("/chunked"));
+  EXPECT_EQ(r.result, 0);
+  EXPECT_TRUE(r.body == big);
+  r = Send(At("/big"));
+  EXPECT_EQ(r.result, 0);
+  EXPECT_TRUE(r.body == big);
+  r = Send(At("/moved"));
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.body, zeros);
+}
+
+TEST_F(SendReqDataTest, ABrokenTransferKeepsTheBytesReceived) {
+  std::string body;
+  for (int i = 0; body.size() < 500000; ++i) body += std::to_string(i) + ";";
+  server_.Route(HttpRoute("/cut", body).BreakAfter(333333));
+  Reply r = Send(At("/cut"));
+  EXPECT_EQ(r.result, 0);
+  EXPECT_TRUE(r.body == body.substr(0, 333333));
+}
+
+TEST_F(SendReqDataTest, EachFailingStepHasItsCode) {
+  ScopedEnvVar timeout("ZEMLIK_INET_TIMEOUT_MS", "500");
+  server_.Route(HttpRoute("/hang").Hang());
+  EXPECT_EQ(Send(At("/hang")).result, -105);
+  Args post = At("/hang");
+  post.mtd = u"POST";
+  post.pst = "a=b";
+  EXPECT_EQ(Send(post).result, -104);
+
+  Args refused = At("/");
+  refused.port = HttpFixture::UnusedPort();
+  EXPECT_EQ(Send(refused).result, -105);
+  refused.mtd = u"POST";
+  EXPECT_EQ(Send(refused).result, -104);
+
+  Args noHost = At("/");
+  noHost.sv = "";
+  EXPECT_EQ(Send(noHost).result, -102);
+  Args verb = At("/");
+  verb.mtd = u"PUT";
+  EXPECT_EQ(Send(verb).result, -103);
+  EXPECT_EQ(server_.Requests().size(), 2u);
+}
+
+TEST_F(SendReqDataTest, NoMemoryWhileTheBodyGrowsFreesEverything) {
+  std::string body;
+  for (int i = 0; body.size() < 1500000; ++i) body += std::to_string(i) + " ";
+  server_.Route(HttpRoute("/grow", body));
+  int failures = 0;
+  for (unsigned long n = 1;; ++n) {
+    platform::ResetAllocationCountForTesting();
+    platform::SetAllocationFailureForTesting(n);
+    Reply r = Send(At("/grow"));
+    platform::SetAllocationFailureForTesting(0);
+    if (r.result == 0) {
+      EXPECT_TRUE(r.body == body);
+      break;
+    }
+    EXPECT_EQ(r.result, -110) << "allocation " << n;
+    ++failures;
+    ASSERT_LT(n, 100u);
+  }
+  // Pieces of 200, 400, 800 and 1600 KiB, then the joined block.
+  EXPECT_EQ(failures, 5);
+}
+
+TEST(SendReqDataTls, HttpsVerifiesTheCertificate) {
+  HttpFixture server({.tls = true});
+  ASSERT_TRUE(server.ok());
+  server.Route(HttpRoute("/secure", "secret"));
+  Args a;
+  a.pg = "/secure";
+  a.port = server.port();
+  a.secure = TRUE;
+  {
+    ScopedEnvVar ca("CURL_CA_BUNDLE", server.CaFile());
+    Reply r = Send(a);
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(r.body, "secret");
+  }
+  ScopedEnvVar ca("CURL_CA_BUNDLE", nullptr);
+  ScopedEnvVar file("SSL_CERT_FILE", nullptr);
+  EXPECT_EQ(Send(a).result, -105);
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+}  // namespace
