@@ -1,0 +1,250 @@
+#include "tests/support/test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <system_error>
+
+extern char** environ;
+
+namespace zemlik::testing {
+
+namespace fs = std::filesystem;
+
+TempFolder::TempFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base != nullptr && *base != 0 ? base : "/tmp") + "/zemlik-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back(0);
+  if (mkdtemp(buffer.data()) == nullptr) {
+    throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
+  }
+  path_ = buffer.data();
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+std::string TempFolder::Join(const std::string& relative) const { return path_ + "/" + relative; }
+
+std::vector<std::string> TempFolder::List() const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    names.push_back(fs::relative(it->path(), path_).string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::optional<std::string> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return bytes.str();
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(path, ec);
+}
+
+std::u16string Utf16(const std::string& utf8) {
+  std::u16string out;
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    char32_t cp = 0xFFFD;
+    size_t length = 1;
+    if (lead < 0x80) {
+      cp = lead;
+    } else if (lead >= 0xC2 && lead < 0xF5) {
+      const size_t need = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+      char32_t value = lead & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
+      size_t k = 1;
+      for (; k < need && i + k < utf8.size(); ++k) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i + k]);
+        if ((c & 0xC0) != 0x80) break;
+        value = (value << 6) | (c & 0x3F);
+      }
+      const bool overlong = (need == 3 && value < 0x800) || (need == 4 && value < 0x10000);
+      if (k == need && !overlong && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF)) {
+        cp = value;
+        length = need;
+      }
+    }
+    if (cp >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string Utf8(const std::u16string& utf16) {
+  std::string out;
+  for (size_t i = 0; i < utf16.size(); ++i) {
+    char32_t cp = utf16[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+        utf16[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// Closes both ends of a pipe on every way out.
+struct Pipe {
+  int fds[2] = {-1, -1};
+  ~Pipe() {
+    for (int fd : fds) {
+      if (fd >= 0) close(fd);
+    }
+  }
+  void CloseEnd(int end) {
+    if (fds[end] >= 0) close(fds[end]);
+    fds[end] = -1;
+  }
+};
+
+std::vector<std::string> ChildEnvironment(const std::map<std::string, std::string>& env) {
+  std::vector<std::string> result;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    if (entry.rfind("ZEMLIK_", 0) == 0) continue;
+    const std::string name = entry.substr(0, entry.find('='));
+    if (env.count(name) != 0) continue;
+    result.push_back(entry);
+  }
+  for (const auto& [name, value] : env) result.push_back(name + "=" + value);
+  return result;
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env) {
+  ProcessResult result;
+  Pipe out;
+  Pipe err;
+  if (pipe2(out.fds, O_CLOEXEC) != 0 || pipe2(err.fds, O_CLOEXEC) != 0) {
+    result.err = std::string("pipe: ") + std::strerror(errno);
+    return result;
+  }
+
+  std::vector<std::string> argStrings;
+  argStrings.push_back(program);
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argStrings) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStrings = ChildEnvironment(env);
+  std::vector<char*> envp;
+  for (std::string& e : envStrings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out.fds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err.fds[1], 2);
+  pid_t pid = 0;
+  const int spawned =
+      posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  out.CloseEnd(1);
+  err.CloseEnd(1);
+  if (spawned != 0) {
+    result.err = "posix_spawn " + program + ": " + std::strerror(spawned);
+    return result;
+  }
+
+  // Drain both streams together so a child that fills one pipe never blocks.
+  pollfd fds[2] = {{out.fds[0], POLLIN, 0}, {err.fds[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char chunk[4096];
+      const ssize_t n = read(fds[i].fd, chunk, sizeof(chunk));
+      if (n > 0) {
+        sinks[i]->append(chunk, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return result;
+  }
+  if (WIFEXITED(status)) {
+    result.exitCode = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.exitCode = 128 + WTERMSIG(status);
+  }
+  return result;
+}
+
+std::string ZemlikBinary() { return ZEMLIK_BINARY; }
+std::string SourceDir() { return ZEMLIK_SOURCE_DIR; }
+
+ProcessResult RunZemlik(const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& env) {
+  return RunProcess(ZemlikBinary(), args, env);
+}
+
+}  // namespace zemlik::testing
