@@ -1,0 +1,3 @@
+#include "http/trace_buffer.h"
+
+WCHAR TraceBuffer[kTraceBufferLength];
