@@ -19,8 +19,11 @@ int _wtoi(LPCWSTR s);
 // Bounded formatting into dst of cchDest characters (strsafe semantics): never
 // writes past dst[cchDest-1], always terminates when cchDest > 0. Returns S_OK,
 // or STRSAFE_E_INSUFFICIENT_BUFFER when the text was cut to cchDest-1 characters.
-// Conversions: %s (LPCWSTR, null prints "(null)"), %d, %x (unsigned, lower case),
-// each with an optional '0' flag and width; %% for a percent sign.
+// Conversions: %s (LPCWSTR, null prints "(null)"), %d (int; a negative number
+// keeps its sign: %02d of -1 is "-1"), %x (unsigned int, lower case; cast a
+// pointer to an integer first), each with an optional '0' flag and width; %%
+// for a percent sign. cchDest 0 writes nothing; any other conversion writes an
+// empty text; both give STRSAFE_E_INVALID_PARAMETER.
 HRESULT StringCchPrintfW(LPWSTR dst, SIZE_T cchDest, LPCWSTR format, ...);
 
 constexpr UINT CP_ACP = 0;   // the ANSI code page: 932 on every host
@@ -30,13 +33,18 @@ constexpr DWORD WC_COMPOSITECHECK = 0x00000200;
 
 // Code page 932 (the Windows Japanese code page, glibc's CP932) for CP_ACP.
 // Decoding: every byte of an invalid sequence becomes U+30FB, then decoding
-// resumes at the next byte. Encoding: a character the page lacks becomes '?';
-// with WC_COMPOSITECHECK a kana followed by U+3099/U+309A is written as the
-// precomposed kana where one exists.
-// srcLength -1 means zero-terminated, terminator included in the conversion.
-// dstSize 0 asks for the size needed. Returns the units/bytes written (or
-// needed), 0 on failure (buffer too small: what fits is written, cut at a
-// character boundary).
+// resumes at the next byte (a lead byte with a bad trail gives U+30FB and the
+// trail byte is read afresh). Encoding: a character the page lacks becomes '?'
+// (or defaultChar), one per character, a surrogate pair or an unpaired
+// surrogate included, and *usedDefaultChar tells whether any was; with
+// WC_COMPOSITECHECK a kana followed by U+3099/U+309A is written as the
+// precomposed kana where the page has one, else the two stay apart.
+// CP_UTF8 works too: an invalid byte decodes to U+FFFD, an unpaired surrogate
+// encodes as U+FFFD; defaultChar and usedDefaultChar must be null with it.
+// srcLength -1 means zero-terminated, terminator included in the conversion;
+// srcLength 0 fails. dstSize 0 asks for the size needed. Returns the
+// units/bytes written (or needed), 0 on failure (buffer too small: what fits
+// is written, cut at a character boundary). Safe to call from any thread.
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLength, LPWSTR dst,
                         int dstSize);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLength, LPSTR dst,
