@@ -1,0 +1,14 @@
+// The command-line parser: one pass over the argument text, one character at a
+// time, with the options /k: /d: /u: /c: /o:.
+#pragma once
+
+#include "lists/options.h"
+#include "platform/win32.h"
+
+// Reads `text` (the argument text without the program's name) into `options`,
+// over the defaults already there; only the fields the text names change.
+// Returns 0 when the text was accepted, -101 when it was rejected or a copy
+// could not be allocated. A rejection stops at the first offending character
+// and fields set before it keep their new values. The /u: value is stored as a
+// LocalAlloc'd copy that the record owns from then on.
+int ParseCommandLine(LPCWSTR text, CommandOptions* options);
