@@ -1,0 +1,24 @@
+// The host's process entry. The device starts the program with one argument
+// text (without the program's name); a shell hands it words. RunWinMain turns
+// the words back into that text and calls the program's entry with it.
+#pragma once
+
+#include <string>
+
+#include "platform/win32.h"
+
+namespace platform {
+
+// argv[1..] decoded from UTF-8 (each invalid byte becomes U+FFFD) and joined
+// with single blanks. A word that begins with "/o:" and contains a blank but no
+// double quote gets its value quoted (/o:"\My Documents\a b.csv"), as a device
+// user would type it; every other word is joined as it is. No words, or one
+// empty word, give the empty text.
+std::u16string BuildArgumentText(int argc, const char* const* argv);
+
+// Calls winMain(nullptr, nullptr, text, SW_SHOWNORMAL) with the rebuilt text in
+// a writable zero-terminated buffer, flushes standard output and error, and
+// returns winMain's result as the exit code.
+int RunWinMain(int argc, char** argv, int (*winMain)(HINSTANCE, HINSTANCE, LPWSTR, int));
+
+}  // namespace platform
