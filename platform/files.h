@@ -14,6 +14,7 @@ constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 
 // Only GENERIC_WRITE with CREATE_ALWAYS is supported: an existing file is
 // emptied; a new one gets mode 0666 less the umask. INVALID_HANDLE_VALUE on failure.
+// Paths are UTF-16, handed to the host in UTF-8.
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                    SECURITY_ATTRIBUTES* securityAttributes, DWORD creationDisposition,
                    DWORD flagsAndAttributes, HANDLE templateFile);
@@ -24,10 +25,16 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD written,
 
 // Creates an empty, uniquely named file "<prefix up to 3 chars><hex>.TMP" in the
 // folder `pathName` (a program path, device or host) and writes its program path
-// into tempFileName (MAX_PATH characters). Returns the unique number, 0 on failure.
+// into tempFileName (MAX_PATH characters). The name joins the folder with '\'
+// for a device path and '/' for a host path; hex is upper case without leading
+// zeros. The file is created exclusively, moving on to the next number when the
+// name is taken. Returns the unique number, 0 on failure. A nonzero `unique`
+// only forms the name from its low 16 bits, creates nothing and is returned.
 UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWSTR tempFileName);
 
 BOOL DeleteFileW(LPCWSTR fileName);
+// flags 0 (an existing target makes it fail) or MOVEFILE_REPLACE_EXISTING
+// (an atomic replace, within one file system).
 BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
 
 namespace platform {

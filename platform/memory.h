@@ -15,10 +15,11 @@ HLOCAL LocalFree(HLOCAL memory);
 
 namespace platform {
 
-// Test seam. Allocations are numbered from 1 since the last reset; with
-// failAt = N the Nth fails (returns null) and the others succeed; 0 disables.
-// The binary reads ZEMLIK_ALLOC_FAIL=N at start; with ZEMLIK_ALLOC_COUNT set it
-// prints "allocations: <count>" to standard error at exit.
+// Test seam. Allocations are numbered from 1 since the last reset (or process
+// start), across all threads; with failAt = N the Nth fails (returns null) and
+// the others succeed; 0 disables. Every process using the layer reads
+// ZEMLIK_ALLOC_FAIL=N at start; with ZEMLIK_ALLOC_COUNT set it prints
+// "allocations: <count>" to standard error at exit.
 void SetAllocationFailureForTesting(unsigned long failAt);
 unsigned long AllocationCountForTesting();
 void ResetAllocationCountForTesting();

@@ -31,6 +31,7 @@ struct SHELLEXECUTEINFOW {
 };
 
 // Only the target ":MSREMNET" (the connection-error display) is known: it writes
-// ":MSREMNET <parameters>" and a line feed to standard error and returns TRUE.
-// Any other target fails.
+// ":MSREMNET <parameters>" (UTF-8; just ":MSREMNET" when lpParameters is null)
+// and a line feed to standard error and returns TRUE. Any other target fails.
+// cbSize is not checked: the program sets the device's 60.
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info);

@@ -3,7 +3,9 @@
 
 #include "platform/win32.h"
 
+// Every field is filled, wDayOfWeek (0 = Sunday) and wMilliseconds included.
 void GetLocalTime(LPSYSTEMTIME systemTime);
+// Milliseconds of a monotonic clock; wraps after 49.7 days.
 DWORD GetTickCount();
 
 namespace platform {
@@ -16,8 +18,9 @@ class Clock {
 };
 
 // Installs `clock` (not owned) for GetLocalTime; null restores the host clock.
-// The binary also honours ZEMLIK_CLOCK="YYYY-MM-DD hh:mm:ss", a fixed reading
-// used by end-to-end tests.
+// Without one, GetLocalTime honours ZEMLIK_CLOCK="YYYY-MM-DD hh:mm:ss", a fixed
+// reading used by end-to-end tests (read at each call; a malformed or impossible
+// value is ignored).
 void SetClockForTesting(Clock* clock);
 
 }  // namespace platform

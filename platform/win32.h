@@ -73,6 +73,7 @@ struct GUID {
 };
 static_assert(sizeof(GUID) == 16);
 
-// Closes any handle the layer hands out: files, events, threads, and (later)
-// the connection manager's and WinINet's own are closed by their own calls.
+// Closes any handle the layer hands out: files, events, threads (the connection
+// manager's and WinINet's own are closed by their own calls). FALSE for a
+// handle that is not open: null, INVALID_HANDLE_VALUE, closed or foreign.
 BOOL CloseHandle(HANDLE handle);
