@@ -20,8 +20,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                    DWORD flagsAndAttributes, HANDLE templateFile);
 
 // TRUE only when every byte was written; *written gets the count that was.
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD written,
-               void* overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD written, void* overlapped);
 
 // Creates an empty, uniquely named file "<prefix up to 3 chars><hex>.TMP" in the
 // folder `pathName` (a program path, device or host) and writes its program path

@@ -24,8 +24,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 // waitAll must be FALSE; 1 to 64 handles. Returns WAIT_OBJECT_0 + i for the
 // lowest signalled i (the first handle wins a tie, and only it is consumed),
 // WAIT_TIMEOUT or WAIT_FAILED.
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
-                             DWORD milliseconds);
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
 
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);
 // Starts at once (creationFlags 0; attributes and stack size are ignored). The

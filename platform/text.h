@@ -26,7 +26,7 @@ int _wtoi(LPCWSTR s);
 // empty text; both give STRSAFE_E_INVALID_PARAMETER.
 HRESULT StringCchPrintfW(LPWSTR dst, SIZE_T cchDest, LPCWSTR format, ...);
 
-constexpr UINT CP_ACP = 0;   // the ANSI code page: 932 on every host
+constexpr UINT CP_ACP = 0;  // the ANSI code page: 932 on every host
 constexpr UINT CP_UTF8 = 65001;
 constexpr DWORD MB_PRECOMPOSED = 0x00000001;
 constexpr DWORD WC_COMPOSITECHECK = 0x00000200;

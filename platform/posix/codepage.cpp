@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <bit>
+#include <climits>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -91,8 +92,12 @@ class Sink {
   // One character of `length` units. False once the buffer is full.
   bool Put(const Unit* units, int length) {
     if (capacity_ == 0) {
+      if (length > INT_MAX - count_) {  // a size an int cannot report
+        full_ = true;
+        return false;
+      }
       count_ += length;
-      return count_ >= 0;  // a count past INT_MAX fails
+      return true;
     }
     if (length > capacity_ - count_) {
       full_ = true;
@@ -104,7 +109,7 @@ class Sink {
   }
   bool Put(Unit unit) { return Put(&unit, 1); }
 
-  int Result() const { return full_ || count_ < 0 ? 0 : count_; }
+  int Result() const { return full_ ? 0 : count_; }
 
  private:
   Unit* dst_;
