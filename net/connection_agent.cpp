@@ -37,7 +37,7 @@ ConnectionAgent::ConnectionAgent()
       liveWorkers(0) {}
 
 ConnectionAgent::~ConnectionAgent() {
-  StopBeforeDestruction();
+  StopEveryWorker();
   // A worker that is still running uses both; the process's end reclaims them.
   if (!WorkerEnded()) return;
   if (stopEvent != nullptr) {
@@ -48,7 +48,7 @@ ConnectionAgent::~ConnectionAgent() {
   url = nullptr;
 }
 
-void ConnectionAgent::StopBeforeDestruction() {
+void ConnectionAgent::StopEveryWorker() {
   Stop();
   for (DWORD waited = 0; !WorkerEnded() && stopEvent != nullptr && waited < kStopWaitMs;
        waited += kStrayPollMs) {
@@ -102,7 +102,9 @@ HRESULT ConnectionAgent::Start(LPCWSTR urlToMap, BOOL requestProxy) {
   proxyRequested = requestProxy;
   if (stopEvent == nullptr) return E_INVALIDARG;
   if (FAILED(mapped)) return mapped;
-  Stop();
+  // Two workers would share the connection fields.
+  StopEveryWorker();
+  if (!WorkerEnded()) return E_FAIL;
   liveWorkers.fetch_add(1);
   workerThread = CreateThread(nullptr, 0, WorkerThreadProc, this, 0, nullptr);
   if (workerThread == nullptr) {
@@ -196,7 +198,7 @@ DWORD ConnectionAgent::WorkerThreadProc(LPVOID parameter) {
   return exitCode;
 }
 
-ProxyConnectionAgent::~ProxyConnectionAgent() { StopBeforeDestruction(); }
+ProxyConnectionAgent::~ProxyConnectionAgent() { StopEveryWorker(); }
 
 HRESULT ProxyConnectionAgent::OnConnected() {
   QueryProxyConfig(connection);

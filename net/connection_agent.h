@@ -37,7 +37,8 @@ class ConnectionAgent {
 
   // Maps `urlToMap` (null: the URL stored before) and starts a new worker after
   // stopping an earlier one. E_INVALIDARG without a stop event (checked after
-  // the mapping), the mapping's failure, or E_FAIL when no thread could start.
+  // the mapping), the mapping's failure, or E_FAIL when no thread could start
+  // or an earlier worker that outlived its Stop is still running.
   HRESULT Start(LPCWSTR urlToMap, BOOL requestProxy);
   // Sets the stop event and waits at most 3000 ms for the worker; forgets it
   // either way. Always 0.
@@ -60,7 +61,7 @@ class ConnectionAgent {
   // made before it reached its loop), the request again for up to 3000 ms more.
   // A class that overrides notifications calls this first in its destructor, so
   // that no worker runs a notification of a half-destroyed agent.
-  void StopBeforeDestruction();
+  void StopEveryWorker();
 
   WCHAR* url;
   BOOL proxyRequested;

@@ -108,7 +108,7 @@ class FakeManager : public platform::ConnectionManager {
 // inherited operation runs.
 class RecordingAgent : public ProxyConnectionAgent {
  public:
-  ~RecordingAgent() override { StopBeforeDestruction(); }
+  ~RecordingAgent() override { StopEveryWorker(); }
 
   HRESULT OnStatus(DWORD status) override { return ProxyConnectionAgent::OnStatus(status); }
   HRESULT OnConnecting() override {
@@ -426,6 +426,22 @@ TEST_F(ConnectionAgentTest, DestructionEndsAWorkerThatOutlivedStop) {
   ASSERT_EQ(WaitForSingleObject(ConnectedEvent, 10000), WAIT_OBJECT_0);
   agent_.reset();
   EXPECT_EQ(manager_->WaitForRelease(), 0);
+}
+
+TEST_F(ConnectionAgentTest, StartEndsAWorkerThatOutlivedStopBeforeItStartsAnother) {
+  manager_->holdEstablish = true;
+  ASSERT_EQ(StartAgent(), 0);
+  ASSERT_TRUE(manager_->WaitForEstablish());
+  EXPECT_EQ(agent_->Stop(), 0);
+  manager_->ReleaseEstablish();
+  EXPECT_EQ(agent_->WaitForNotes("connecting"), "connecting");
+
+  manager_->statuses = {0x10};
+  ASSERT_EQ(StartAgent(), 0);
+  EXPECT_EQ(manager_->releases, 1);
+  ASSERT_EQ(WaitForSingleObject(ConnectedEvent, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(agent_->Stop(), 0);
+  EXPECT_EQ(agent_->Notes(), "connecting exit connecting connected exit");
 }
 
 TEST_F(ConnectionAgentTest, StartWithoutAStopEventStillCopiesAndMapsTheUrl) {
