@@ -1,5 +1,164 @@
 #include "app/list_job.h"
 
-// The job driver comes later; until then every network job fails, which the
-// entry reports as exit code 3.
-int RunListJob(const CommandOptions* options) { return -101; }
+#include "http/charset.h"
+#include "http/fetch.h"
+#include "lists/release_list.h"
+#include "net/connection_agent.h"
+#include "platform/memory.h"
+#include "platform/scoped.h"
+#include "platform/sync.h"
+#include "platform/text.h"
+
+const WCHAR* const MonthNames[13] = {
+    TEXT(""),    TEXT("jan"), TEXT("feb"), TEXT("mar"), TEXT("apr"), TEXT("may"), TEXT("jun"),
+    TEXT("jul"), TEXT("aug"), TEXT("sep"), TEXT("oct"), TEXT("nov"), TEXT("dec"),
+};
+
+namespace {
+
+using platform::LocalAllocArray;
+using platform::LocalPtr;
+
+constexpr DWORD kConnectWaitMs = 20000;
+
+// Every source is fetched with GET, no post data, the URL's own port and no
+// credentials.
+constexpr WCHAR kMethod[] = TEXT("GET");
+constexpr WCHAR kNoPostData[] = TEXT("");
+constexpr int kDefaultPort = -1;
+
+struct ListSource {
+  int kind;
+  const WCHAR* site;
+  const WCHAR* pathFormat;  // comic-ta, bunko-ta: year - 2000, month; comic-wf: name, year - 2000
+  int noUrlBuffer;
+  int notFetched;
+};
+
+constexpr ListSource kSources[] = {
+    {kListComicTa, kBookshopSite, TEXT("/comic/comic%02d%02d_listdate.html"), kJobComicNoUrlBuffer,
+     kJobComicNotFetched},
+    {kListBunkoTa, kBookshopSite, TEXT("/bunko/bunko%02d%02d_listdate.html"), kJobBunkoNoUrlBuffer,
+     kJobBunkoNotFetched},
+    {kListComicWf, kBooklistSite, TEXT("/review/kurodai/data/booklist/%s%02d.csv"),
+     kJobBooklistNoUrlBuffer, kJobBooklistNotFetched},
+};
+
+const ListSource* SourceOf(int kind) {
+  for (const ListSource& source : kSources) {
+    if (source.kind == kind) return &source;
+  }
+  return nullptr;
+}
+
+// The source URL of a list job, or empty when the buffer cannot be had. Room
+// for the site, the format and two numbers of up to 11 characters each, so
+// every year and month fits.
+LocalPtr<WCHAR[]> SourceUrl(const ListSource& source, const SYSTEMTIME& date) {
+  const SIZE_T siteLength = wcslen(source.site);
+  const SIZE_T capacity = siteLength + wcslen(source.pathFormat) + 2 * 11 + 1;
+  LocalPtr<WCHAR[]> url = LocalAllocArray<WCHAR>(capacity);
+  if (!url) return url;
+  wcscpy(url.get(), source.site);
+  const int year = static_cast<int>(date.wYear) - 2000;
+  const int month = date.wMonth;
+  if (source.kind == kListComicWf) {
+    StringCchPrintfW(url.get() + siteLength, capacity - siteLength, source.pathFormat,
+                     MonthNames[month], year);
+  } else {
+    StringCchPrintfW(url.get() + siteLength, capacity - siteLength, source.pathFormat, year, month);
+  }
+  return url;
+}
+
+// Stops the agent and closes ConnectedEvent, unless a worker outlived the stop:
+// it could still set the event, which then stays open until the process ends.
+void StopAgent() {
+  ProxyAgent.Stop();
+  if (!ProxyAgent.WorkerEnded()) return;
+  CloseHandle(ConnectedEvent);
+  ConnectedEvent = nullptr;
+}
+
+// Each job below returns its ListJobResult; the caller stops the agent.
+
+// Fetches the release-list page and hands it to the list's parser.
+int RunReleaseList(const ListSource& source, const CommandOptions* options) {
+  LocalPtr<WCHAR[]> url = SourceUrl(source, options->targetDate);
+  if (!url) return source.noUrlBuffer;
+  LPWSTR page = nullptr;
+  if (GetUrlText(url.get(), kNoPostData, kDefaultPort, nullptr, nullptr, kMethod, kCharsetSjis,
+                 &page) != 0) {
+    return source.notFetched;
+  }
+  url.reset();
+  LocalPtr<WCHAR> pageText(page);
+  const int parsed = source.kind == kListComicTa
+                         ? ParseComicList(pageText.get(), options->outputPath)
+                         : ParseBunkoList(pageText.get(), options->outputPath);
+  // A malformed page still gave the records before it; a file that could not
+  // be made or written did not.
+  return parsed == kListFileNotCreated || parsed == kListWriteFailed ? kJobListNotWritten
+                                                                     : kJobDone;
+}
+
+int RunBooklist(const ListSource& source, const CommandOptions* options) {
+  LocalPtr<WCHAR[]> url = SourceUrl(source, options->targetDate);
+  if (!url) return source.noUrlBuffer;
+  if (GetUrlFile(url.get(), kNoPostData, kDefaultPort, nullptr, nullptr, kMethod, kCharsetSjis,
+                 options->outputPath) != 0) {
+    return source.notFetched;
+  }
+  return kJobDone;
+}
+
+int RunUrl(const CommandOptions* options) {
+  // A null URL (no /u:) is handed on: the fetch cannot split it and makes no file.
+  if (GetUrlFile(options->url, kNoPostData, kDefaultPort, nullptr, nullptr, kMethod,
+                 options->charset, options->outputPath) != 0) {
+    return kJobUrlNotFetched;
+  }
+  return kJobDone;
+}
+
+}  // namespace
+
+int RunListJob(const CommandOptions* options) {
+  const ListSource* source = SourceOf(options->kind);
+  if (source == nullptr && options->kind != kListUrl) return kJobUnknownKind;
+  // MonthNames has no entry beyond December: refuse before anything starts.
+  if (options->kind == kListComicWf && options->targetDate.wMonth > 12) {
+    return kJobBooklistBadMonth;
+  }
+
+  ConnectedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  ResetEvent(ConnectedEvent);
+  if (FAILED(ProxyAgent.Start(kProbeUrl, FALSE))) {
+    CloseHandle(ConnectedEvent);
+    ConnectedEvent = nullptr;
+    return kJobAgentNotStarted;
+  }
+  if (WaitForSingleObject(ConnectedEvent, kConnectWaitMs) != WAIT_OBJECT_0) {
+    StopAgent();
+    return kJobNotConnected;
+  }
+
+  int result;
+  switch (options->kind) {
+    case kListComicTa:
+    case kListBunkoTa:
+      result = RunReleaseList(*source, options);
+      break;
+    case kListComicWf:
+      result = RunBooklist(*source, options);
+      break;
+    default:
+      result = RunUrl(options);
+      break;
+  }
+  // Without its URL buffer a list job returns at once, leaving the agent running
+  // and the event open: the agent's destruction at exit stops the worker.
+  if (source != nullptr && result == source->noUrlBuffer) return result;
+  StopAgent();
+  return result;
+}

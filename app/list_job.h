@@ -1,8 +1,41 @@
-// The network jobs: comic-ta, bunko-ta, comic-wf and url.
+// The network jobs: comic-ta, bunko-ta, comic-wf and url, each from connection
+// to file.
 #pragma once
 
 #include "lists/options.h"
+#include "platform/win32.h"
 
-// Runs the job that options->kind selects (kinds 1 to 4), from connection to
-// file. 0 on success, a negative code otherwise.
+// Where the jobs go. The probe URL is never fetched: the connection manager
+// maps it to choose the network that serves the web.
+//
+//   probe URL               http://www.portal.example    (every network job)
+//   comic-ta, bunko-ta      http://www.bookshop.example  /comic/comicYYMM_listdate.html
+//                                                        /bunko/bunkoYYMM_listdate.html
+//   comic-wf                http://www.booklist.example  /review/kurodai/data/booklist/monYY.csv
+//   url                     the /u: value as given
+inline constexpr WCHAR kProbeUrl[] = TEXT("http://www.portal.example");
+inline constexpr WCHAR kBookshopSite[] = TEXT("http://www.bookshop.example");
+inline constexpr WCHAR kBooklistSite[] = TEXT("http://www.booklist.example");
+
+// Results of RunListJob; the entry turns any non-zero one into exit code 3.
+enum ListJobResult : int {
+  kJobDone = 0,
+  kJobAgentNotStarted = -101,  // Start of the agent failed; no worker runs
+  kJobNotConnected = -102,     // not reported connected within 20000 ms
+  kJobComicNoUrlBuffer = -103,
+  kJobComicNotFetched = -104,
+  kJobBunkoNoUrlBuffer = -105,
+  kJobBunkoNotFetched = -106,
+  kJobBooklistNoUrlBuffer = -107,
+  kJobBooklistNotFetched = -108,
+  kJobUrlNotFetched = -109,
+  kJobBooklistBadMonth = -110,  // comic-wf with a month above 12; nothing was started
+  kJobListNotWritten = -111,    // the parser could not create or write the output file
+  kJobUnknownKind = -112,       // a kind that is no network job; nothing was started
+};
+
+// The booklist's month names by month number; entry 0 is the empty string.
+extern const WCHAR* const MonthNames[13];
+
+// Runs the job that options->kind selects (kinds 1 to 4). A ListJobResult.
 int RunListJob(const CommandOptions* options);
