@@ -1,0 +1,285 @@
+// The network jobs end to end: the real binary, a forward-proxy fixture on loopback
+// reached through http_proxy, real files under a temporary device root.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/http_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using zemlik::testing::FileExists;
+using zemlik::testing::ProcessResult;
+using zemlik::testing::ReadFileBytes;
+using zemlik::testing::RunZemlik;
+using zemlik::testing::TempFolder;
+using zemlik::testing::WriteFileBytes;
+
+using Names = std::vector<std::string>;
+using Env = std::map<std::string, std::string>;
+
+// UTF-8 text as code page 932 bytes (the device's ANSI code page).
+std::string Cp932(const std::string& utf8) {
+  iconv_t cd = iconv_open("CP932", "UTF-8");
+  std::string out(utf8.size() * 2 + 16, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size();
+  char* to = out.data();
+  size_t outLeft = out.size();
+  const size_t converted = iconv(cd, &in, &inLeft, &to, &outLeft);
+  iconv_close(cd);
+  EXPECT_NE(converted, static_cast<size_t>(-1)) << utf8;
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+const std::string kComicPage =
+    "<html><body>\r\n<p>全3件中 1～3件を表示します。</p>\r\n<table><tr><td><ul>\r\n"
+    "<li>12/05　　講談社　　海辺の図書館　第3巻　　青山ミナト　　\\450　　新刊　　</li>\r\n"
+    "<li>12/12　　集英社　　星をかぞえる猫　　小川ひより　　\\420　　　　</li>\r\n"
+    "<li>12/19　　小学館　　鉄路のむこう～前編　　北村サトシ　　\\550　　初回限定版あり　　</"
+    "li>\r\n"
+    "</ul></td></tr></table>\r\n</body></html>\r\n";
+
+const std::string kComicCsv =
+    "date,company,title,author,price,memo\r\n"
+    "2008/12/05,講談社,海辺の図書館　第3巻,青山ミナト,450,新刊\r\n"
+    "2008/12/12,集英社,星をかぞえる猫,小川ひより,420,\r\n"
+    "2008/12/19,小学館,鉄路のむこう～前編,北村サトシ,550,初回限定版あり\r\n";
+
+const std::string kBunkoPage =
+    "<html><body>\r\n<p>全2件中 1～2件を表示します。</p>\r\n<table><tr><td><ul>\r\n"
+    "<li>12/08　　新潮社　　新潮文庫　　古い港町の話　　川端ゆう　　\\590　　</li>\r\n"
+    "<li>12/15　　講談社　　講談社文庫　　雨の日の探偵　　高木つばさ　　\\770　　</li>\r\n"
+    "</ul></td></tr></table>\r\n</body></html>\r\n";
+
+const std::string kBunkoCsv =
+    "date,company,category,title,author,price\r\n"
+    "2008/12/08,新潮社,新潮文庫,古い港町の話,川端ゆう,590\r\n"
+    "2008/12/15,講談社,講談社文庫,雨の日の探偵,高木つばさ,770\r\n";
+
+const std::string kBooklist =
+    "発売日,出版社,書名,著者,価格\r\n"
+    "12/05,講談社,海辺の図書館 3,青山ミナト,450\r\n"
+    "12/12,集英社,星をかぞえる猫,小川ひより,420\r\n";
+
+const std::string kComicPath = "/comic/comic0812_listdate.html";
+const std::string kBunkoPath = "/bunko/bunko0812_listdate.html";
+const std::string kBooklistPath = "/review/kurodai/data/booklist/dec08.csv";
+
+class JobsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.ok());
+    server_.Route(HttpRoute(kComicPath, Cp932(kComicPage)).Host("www.bookshop.example"));
+    server_.Route(HttpRoute(kBunkoPath, Cp932(kBunkoPage)).Host("www.bookshop.example"));
+    server_.Route(HttpRoute(kBooklistPath, Cp932(kBooklist)).Host("www.booklist.example"));
+  }
+
+  // The binary with the device root in the temporary folder, the clock pinned to
+  // 2008-12-21 and every request going to the fixture as the HTTP proxy.
+  ProcessResult Run(const std::vector<std::string>& args, Env env = {}) {
+    env["ZEMLIK_ROOT"] = root_.path();
+    env.emplace("ZEMLIK_CLOCK", "2008-12-21 03:03:17");
+    env.emplace("http_proxy", server_.BaseUrl());
+    env.emplace("no_proxy", "");
+    env.emplace("NO_PROXY", "");
+    return RunZemlik(args, env);
+  }
+
+  std::string OutputFile(const std::string& name = "monthlist.csv") {
+    return root_.Join("My Documents/" + name);
+  }
+
+  // The request lines the fixture received, in order.
+  Names RequestLines() {
+    Names lines;
+    for (const HttpRecord& record : server_.Requests()) lines.push_back(record.requestLine);
+    return lines;
+  }
+
+  TempFolder root_;
+  HttpFixture server_;
+};
+
+TEST_F(JobsTest, ComicListIsFetchedThroughTheProxyAndWrittenAsCsv) {
+  const ProcessResult r = Run({"/k:comic-ta", "/d:2008/12"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(RequestLines(), Names{"GET http://www.bookshop.example" + kComicPath + " HTTP/1.1"});
+  EXPECT_EQ(ReadFileBytes(OutputFile()), Cp932(kComicCsv));
+  EXPECT_EQ(root_.List(), (Names{"My Documents", "My Documents/monthlist.csv"}));
+}
+
+TEST_F(JobsTest, BunkoListIsFetchedThroughTheProxyAndWrittenAsCsv) {
+  const ProcessResult r = Run({"/k:bunko-ta", "/d:08/12", "/o:\\My Documents\\bunko.csv"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(RequestLines(), Names{"GET http://www.bookshop.example" + kBunkoPath + " HTTP/1.1"});
+  EXPECT_EQ(ReadFileBytes(OutputFile("bunko.csv")), Cp932(kBunkoCsv));
+}
+
+TEST_F(JobsTest, BooklistIsStoredAsOneTextLine) {
+  // A /c: choice does not change how comic-wf decodes.
+  const ProcessResult r = Run({"/k:comic-wf", "/d:2008/12", "/c:bin"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(RequestLines(), Names{"GET http://www.booklist.example" + kBooklistPath + " HTTP/1.1"});
+  EXPECT_EQ(ReadFileBytes(OutputFile()), Cp932(kBooklist) + "\r\n");
+  EXPECT_EQ(root_.List(), (Names{"My Documents", "My Documents/monthlist.csv"}));
+}
+
+TEST_F(JobsTest, UrlJobStoresTheBodyAsTheCharsetSays) {
+  const std::string raw("PK\x03\x04\0\0\xff\x80 raw", 12);
+  server_.Route(HttpRoute("/data.bin?m=12", raw).Host("files.example"));
+  ProcessResult r =
+      Run({"/k:url", "/u:http://files.example/data.bin?m=12", "/c:bin", "/o:\\My Documents\\d"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(ReadFileBytes(OutputFile("d")), raw);
+
+  server_.Route(HttpRoute("/note.txt", "ノート\n").Host("files.example"));
+  r = Run({"/k:url", "/u:http://files.example/note.txt", "/c:utf8", "/o:\\My Documents\\n"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(ReadFileBytes(OutputFile("n")), Cp932("ノート\n") + "\r\n");
+  EXPECT_EQ(RequestLines(), (Names{"GET http://files.example/data.bin?m=12 HTTP/1.1",
+                                   "GET http://files.example/note.txt HTTP/1.1"}));
+}
+
+// The year and month come from /d:, the year prefix of the records from the clock.
+TEST_F(JobsTest, SourcePathsFollowTheTargetMonth) {
+  server_.Route(HttpRoute("/comic/comic0901_listdate.html", Cp932(kComicPage)));
+  const ProcessResult january = Run({"/k:comic-ta", "/d:2009/1"});
+  EXPECT_EQ(january.exitCode, 0);
+  EXPECT_EQ(ReadFileBytes(OutputFile()), Cp932(kComicCsv));
+
+  // Unknown paths get the fixture's 404 page, which has no list: header only.
+  EXPECT_EQ(Run({"/k:comic-ta", "/d:1999/12"}).exitCode, 0);
+  EXPECT_EQ(ReadFileBytes(OutputFile()), "date,company,title,author,price,memo\r\n");
+  EXPECT_EQ(Run({"/k:comic-wf", "/d:2008/0"}).exitCode, 0);
+  EXPECT_EQ(Run({"/k:comic-wf", "/d:2010/1"}).exitCode, 0);
+  EXPECT_EQ(Run({"/k:bunko-ta", "/d:2010/1"}).exitCode, 0);
+
+  EXPECT_EQ(
+      RequestLines(),
+      (Names{"GET http://www.bookshop.example/comic/comic0901_listdate.html HTTP/1.1",
+             "GET http://www.bookshop.example/comic/comic-112_listdate.html HTTP/1.1",
+             "GET http://www.booklist.example/review/kurodai/data/booklist/08.csv HTTP/1.1",
+             "GET http://www.booklist.example/review/kurodai/data/booklist/jan10.csv HTTP/1.1",
+             "GET http://www.bookshop.example/bunko/bunko1001_listdate.html HTTP/1.1"}));
+}
+
+TEST_F(JobsTest, AMalformedPageKeepsTheRecordsBeforeItAndSucceeds) {
+  const std::string page =
+      "<p>2件を表示します。</p><table>"
+      "<li>12/05　　講談社　　海辺の図書館　　青山ミナト　　\\450　　新刊　　</li>"
+      "<li>12/12　x集英社　　</li></table>";
+  server_.ClearRoutes();
+  server_.Route(HttpRoute(kComicPath, Cp932(page)));
+  EXPECT_EQ(Run({"/k:comic-ta", "/d:2008/12"}).exitCode, 0);
+  EXPECT_EQ(ReadFileBytes(OutputFile()),
+            Cp932("date,company,title,author,price,memo\r\n"
+                  "2008/12/05,講談社,海辺の図書館,青山ミナト,450,新刊\r\n"));
+}
+
+TEST_F(JobsTest, AListThatCannotBeWrittenFailsTheJob) {
+  for (const char* kind : {"/k:comic-ta", "/k:bunko-ta"}) {
+    SCOPED_TRACE(kind);
+    const ProcessResult r = Run({kind, "/d:2008/12", "/o:\\missing\\list.csv"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_EQ(RequestLines().size(), 2u);  // fetched, then not written
+  EXPECT_EQ(root_.List(), Names{});
+}
+
+// Rows that leave no file: a fetch that fails (the proxy refuses connections),
+// a booklist month beyond December and a url job without /u: (no request at all).
+TEST_F(JobsTest, FailedFetchesExit3AndLeaveNoFile) {
+  const std::string refusing = "http://127.0.0.1:" + std::to_string(HttpFixture::UnusedPort());
+  const std::vector<std::vector<std::string>> jobs = {
+      {"/k:comic-ta", "/d:2008/12"},
+      {"/k:bunko-ta", "/d:2008/12"},
+      {"/k:comic-wf", "/d:2008/12"},
+      {"/k:url", "/u:http://files.example/x.csv"},
+  };
+  for (const std::vector<std::string>& args : jobs) {
+    SCOPED_TRACE(args.front());
+    const ProcessResult r = Run(args, {{"http_proxy", refusing}});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(FileExists(OutputFile()));
+  }
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"/k:comic-wf", "/d:2008/13"}, {"/k:url"}, {"/k:url", "/c:bin"}}) {
+    SCOPED_TRACE(args.back());
+    const ProcessResult r = Run(args);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(FileExists(OutputFile()));
+  }
+  EXPECT_EQ(RequestLines(), Names{});
+}
+
+TEST_F(JobsTest, AFailedDownloadKeepsTheOldFile) {
+  const std::string refusing = "http://127.0.0.1:" + std::to_string(HttpFixture::UnusedPort());
+  ASSERT_TRUE(WriteFileBytes(root_.Join("list.csv"), "old,list\r\n"));
+  for (const char* kind : {"/k:comic-wf", "/k:url"}) {
+    SCOPED_TRACE(kind);
+    const ProcessResult r = Run({kind, "/u:http://files.example/x", "/o:" + root_.Join("list.csv")},
+                                {{"http_proxy", refusing}});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(ReadFileBytes(root_.Join("list.csv")), "old,list\r\n");
+    EXPECT_EQ(root_.List(), Names{"list.csv"});
+  }
+}
+
+// The connection comes up after a pause: the job waits for it and goes on.
+TEST_F(JobsTest, AConnectionThatComesUpLaterIsWaitedFor) {
+  const ProcessResult r =
+      Run({"/k:comic-ta", "/d:2008/12"}, {{"ZEMLIK_CONNMGR", "0x40,1500ms,0x11,0x10,0x40"}});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(RequestLines(), Names{"GET http://www.bookshop.example" + kComicPath + " HTTP/1.1"});
+  EXPECT_EQ(ReadFileBytes(OutputFile()), Cp932(kComicCsv));
+}
+
+// A connection that fails, is refused or never comes up: after the 20 s wait the
+// job gives up with exit code 3 and sends nothing. Run side by side.
+TEST_F(JobsTest, AConnectionThatNeverComesUpFailsTheJobWithoutARequest) {
+  struct Case {
+    std::string script;
+    std::string err;
+    ProcessResult result;
+  };
+  Case cases[] = {
+      {"0x21", ":MSREMNET -CMERROR 0x21 -report\n", {}},
+      {"refuse", ":MSREMNET -CMERROR 0x0 -report\n", {}},
+      {"0x40,100ms,0x20", "", {}},
+      {"0x40", "", {}},
+  };
+  std::vector<std::thread> runs;
+  for (Case& c : cases) {
+    runs.emplace_back([&c, this] {
+      c.result = Run({"/k:comic-ta", "/d:2008/12", "/o:\\My Documents\\" + c.script},
+                     {{"ZEMLIK_CONNMGR", c.script}});
+    });
+  }
+  for (std::thread& run : runs) run.join();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    EXPECT_EQ(c.result.exitCode, 3);
+    EXPECT_EQ(c.result.out, "");
+    EXPECT_EQ(c.result.err, c.err);
+    EXPECT_FALSE(FileExists(OutputFile(c.script)));
+  }
+  EXPECT_EQ(RequestLines(), Names{});
+}
+
+}  // namespace
