@@ -19,9 +19,12 @@ constexpr DWORD kPostHeaderLength = 47;
 constexpr WCHAR kVersion[] = TEXT("HTTP/1.1");
 constexpr DWORD kReadBlock = 102400;
 // Capacities are multiples of the read block. The first piece takes the first read whole
-// (two blocks); later pieces double up to 128 blocks.
+// (two blocks), or the announced length and the zero byte; later pieces double up to 128
+// blocks.
 constexpr DWORD kFirstPiece = 2 * kReadBlock;
 constexpr DWORD kLargestPiece = 128 * kReadBlock;
+// An announced length is trusted for the first piece up to this size only.
+constexpr DWORD kLargestHint = 10240 * kReadBlock;
 // Enough pieces for a body of 4 GiB, the most a DWORD length can count.
 constexpr int kMaxPieces = 400;
 
@@ -47,13 +50,21 @@ class InternetHandle {
 // single growing block would hold the old and the new block at once.
 class BodyPieces {
  public:
+  // `expected`: the length the server announced, if any, so that a body of that length is
+  // read into a single piece and needs no joining.
+  explicit BodyPieces(DWORD expected) {
+    if (expected < kLargestHint) {
+      first_ = std::max(kFirstPiece, (expected + 1 + kReadBlock - 1) / kReadBlock * kReadBlock);
+    }
+  }
+
   // Room for the next read, allocating a new piece when the current one is full.
   // Null when a piece cannot be allocated.
   LPSTR Room(DWORD* room) {
     if (count_ == 0 || used_[count_ - 1] == capacity_[count_ - 1]) {
       if (count_ == kMaxPieces) return nullptr;
       DWORD capacity =
-          count_ == 0 ? kFirstPiece : std::min<DWORD>(capacity_[count_ - 1] * 2, kLargestPiece);
+          count_ == 0 ? first_ : std::min<DWORD>(capacity_[count_ - 1] * 2, kLargestPiece);
       pieces_[count_] = platform::LocalAllocArray<char>(capacity);
       if (!pieces_[count_]) return nullptr;
       capacity_[count_] = capacity;
@@ -99,6 +110,7 @@ class BodyPieces {
   DWORD used_[kMaxPieces] = {};
   int count_ = 0;
   std::uint64_t total_ = 0;
+  DWORD first_ = kFirstPiece;
 };
 
 }  // namespace
@@ -137,8 +149,15 @@ int SendReqData(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPC
     return kRequestGetFailed;
   }
 
+  // The announced length only sizes the first piece; the body is what arrives.
+  DWORD announced = 0;
+  DWORD size = sizeof(announced);
+  if (!HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
+                      &size, nullptr)) {
+    announced = 0;
+  }
   // A read that fails ends the body as its end would: the bytes so far are the body.
-  BodyPieces pieces;
+  BodyPieces pieces(announced);
   for (;;) {
     DWORD room = 0;
     LPSTR into = pieces.Room(&room);

@@ -63,6 +63,15 @@ BOOL HttpSendRequestW(HINTERNET request, LPCWSTR headers, DWORD headersLength, L
 // were delivered by earlier calls.
 BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead);
 
+constexpr DWORD HTTP_QUERY_CONTENT_LENGTH = 5;
+constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
+
+// Only HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, index null, on a sent request:
+// the final response's Content-Length as a DWORD. FALSE when it has none (chunked, or ended
+// by closing) or it does not fit.
+BOOL HttpQueryInfoW(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
+                    LPDWORD index);
+
 // Closes a handle of any kind. Handles are independent: closing a root or connection
 // handle leaves requests opened through it working.
 BOOL InternetCloseHandle(HINTERNET internet);

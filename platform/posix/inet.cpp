@@ -224,6 +224,8 @@ class Transfer {
   bool WaitForResponse();
   // False only when nothing is left to deliver and the transfer did not end cleanly.
   bool Read(char* out, size_t want, size_t* got);
+  // The final response's Content-Length, or -1 when it has none.
+  long long ContentLength();
 
  private:
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
@@ -241,6 +243,9 @@ class Transfer {
   EasyPtr easy_;
   bool attached_ = false;
   ByteRing buffer_;
+  // While Read waits, body bytes go straight into the reader's block, the rest to buffer_.
+  char* direct_ = nullptr;
+  size_t directRoom_ = 0;
   long timeoutMs_;
   Clock::time_point lastActivity_;
   curl_off_t uploaded_ = 0;
@@ -334,13 +339,17 @@ bool Transfer::Start(const RequestSpec& spec) {
 
 size_t Transfer::OnBody(char* data, size_t, size_t count, void* self) {
   auto* t = static_cast<Transfer*>(self);
-  if (count > t->buffer_.Free()) {
-    if (t->buffer_.Size() > 0 || count > kBufferCapacity) {
-      t->paused_ = true;
-      return CURL_WRITEFUNC_PAUSE;
-    }
+  size_t direct = t->buffer_.Size() == 0 ? std::min(count, t->directRoom_) : 0;
+  if (count - direct > t->buffer_.Free()) {
+    t->paused_ = true;
+    return CURL_WRITEFUNC_PAUSE;
   }
-  t->buffer_.Push(data, count);
+  if (direct > 0) {
+    std::memcpy(t->direct_, data, direct);
+    t->direct_ += direct;
+    t->directRoom_ -= direct;
+  }
+  t->buffer_.Push(data + direct, count - direct);
   t->responseReady_ = true;
   t->lastActivity_ = Clock::now();
   return count;
@@ -441,10 +450,24 @@ bool Transfer::Read(char* out, size_t want, size_t* got) {
       Resume();
       continue;
     }
-    DriveUntil([this] { return buffer_.Size() > 0; });
+    direct_ = out + total;
+    directRoom_ = want - total;
+    DriveUntil([this, out, total] { return direct_ != out + total || buffer_.Size() > 0; });
+    total = static_cast<size_t>(direct_ - out);
+    direct_ = nullptr;
+    directRoom_ = 0;
   }
   *got = total;
   return total > 0 || outcome_ == Outcome::kOk;
+}
+
+long long Transfer::ContentLength() {
+  curl_off_t length = -1;
+  if (!responseReady_ ||
+      curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) {
+    return -1;
+  }
+  return length;
 }
 
 // Handles. Every handle handed out is registered, so a stale or foreign one is refused.
@@ -617,6 +640,23 @@ BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD bytesToRead, LPDWORD 
   bool ok = request->transfer->Read(static_cast<char*>(buffer), bytesToRead, &got);
   *bytesRead = static_cast<DWORD>(got);
   return ok ? TRUE : FALSE;
+} catch (...) {
+  return FALSE;
+}
+
+BOOL HttpQueryInfoW(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
+                    LPDWORD index) try {
+  Request* request = Lookup<Request>(handle, Kind::kRequest);
+  if (request == nullptr || !request->transfer || index != nullptr ||
+      infoLevel != (HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER) || buffer == nullptr ||
+      bufferLength == nullptr || *bufferLength < sizeof(DWORD)) {
+    return FALSE;
+  }
+  long long length = request->transfer->ContentLength();
+  if (length < 0 || length > 0xFFFFFFFFll) return FALSE;
+  *static_cast<DWORD*>(buffer) = static_cast<DWORD>(length);
+  *bufferLength = sizeof(DWORD);
+  return TRUE;
 } catch (...) {
   return FALSE;
 }

@@ -280,6 +280,32 @@ TEST_F(InetTest, BodyIsPulledInTheCallersBlockSize) {
   EXPECT_EQ(e.reads, 1);
 }
 
+TEST_F(InetTest, ContentLengthOfTheFinalResponse) {
+  server_.Route(HttpRoute("/moved").Status(302, "Found").Header("Location", "/sized"));
+  server_.Route(HttpRoute("/sized", std::string(4321, 's')));
+  server_.Route(HttpRoute("/chunked", "abc").Chunked(2));
+  auto query = [this](const char16_t* object, DWORD* length) {
+    HINTERNET root = InternetOpenW(u"a", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET connection = InternetConnectW(root, u"127.0.0.1", server_.port(), nullptr, nullptr,
+                                            INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET request =
+        HttpOpenRequestW(connection, u"GET", object, nullptr, nullptr, nullptr, 0, 0);
+    DWORD size = sizeof *length;
+    DWORD level = HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER;
+    EXPECT_FALSE(HttpQueryInfoW(request, level, length, &size, nullptr));  // not sent yet
+    EXPECT_TRUE(HttpSendRequestW(request, nullptr, 0, nullptr, 0));
+    BOOL known = HttpQueryInfoW(request, level, length, &size, nullptr);
+    InternetCloseHandle(request);
+    InternetCloseHandle(connection);
+    InternetCloseHandle(root);
+    return known;
+  };
+  DWORD length = 0;
+  EXPECT_TRUE(query(u"/moved", &length));
+  EXPECT_EQ(length, 4321u);
+  EXPECT_FALSE(query(u"/chunked", &length));
+}
+
 TEST_F(InetTest, ErrorStatusIsAResponseLikeAnyOther) {
   server_.Route(HttpRoute("/gone", "<h1>404</h1>").Status(404, "Not Found"));
   Exchange e = Perform(At("/gone"));
