@@ -69,8 +69,7 @@ class FetchTest : public ::testing::Test {
     EXPECT_EQ(ReadFileBytes(Out()), bytes);
   }
 
-  ScopedEnvVar noProxy_{"http_proxy", nullptr};
-  ScopedEnvVar noAllProxy_{"all_proxy", nullptr};
+  ScopedNoProxy noProxy_;
   HttpFixture server_;
   TempFolder folder_;
 };
@@ -116,6 +115,7 @@ TEST_F(FetchTest, NegativePortMeansTheUrlsOwnAndAGivenPortWins) {
 }
 
 TEST(FetchTlsTest, HttpsIsFetchedOverVerifiedTls) {
+  ScopedNoProxy noProxy;
   HttpFixture server({.tls = true});
   ASSERT_TRUE(server.ok());
   server.Route(HttpRoute("/secure", "\xe3\x81\x82"));

@@ -65,8 +65,7 @@ class SendReqDataTest : public ::testing::Test {
   }
   std::string Host() const { return "Host: 127.0.0.1:" + std::to_string(server_.port()); }
 
-  ScopedEnvVar noProxy_{"http_proxy", nullptr};
-  ScopedEnvVar noAllProxy_{"all_proxy", nullptr};
+  ScopedNoProxy noProxy_;
   HttpFixture server_;
 };
 
@@ -232,6 +231,7 @@ TEST_F(SendReqDataTest, NoMemoryWhileTheBodyGrowsFreesEverything) {
 }
 
 TEST(SendReqDataTls, HttpsVerifiesTheCertificate) {
+  ScopedNoProxy noProxy;
   HttpFixture server({.tls = true});
   ASSERT_TRUE(server.ok());
   server.Route(HttpRoute("/secure", "secret"));

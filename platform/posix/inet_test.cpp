@@ -187,8 +187,7 @@ class InetTest : public ::testing::Test {
     return call;
   }
   HttpFixture server_;
-  ScopedEnvVar noProxy_{"http_proxy", nullptr};
-  ScopedEnvVar noAllProxy_{"all_proxy", nullptr};
+  ScopedNoProxy noProxy_;
 };
 
 TEST_F(InetTest, GetSendsOnlyHostAndUserAgent) {
@@ -387,6 +386,7 @@ TEST_F(InetTest, ProxyVariableIsHonoured) {
 }
 
 TEST(InetTlsTest, VerifiesTheServerCertificate) {
+  ScopedNoProxy noProxy;
   HttpFixture server({.tls = true});
   ASSERT_TRUE(server.ok());
   server.Route(HttpRoute("/secure", "over tls"));

@@ -243,3 +243,8 @@ ScopedEnvVar::~ScopedEnvVar() {
     unsetenv(name_.c_str());
   }
 }
+
+ScopedNoProxy::ScopedNoProxy()
+    : vars_{{"http_proxy", nullptr},  {"HTTP_PROXY", nullptr}, {"https_proxy", nullptr},
+            {"HTTPS_PROXY", nullptr}, {"all_proxy", nullptr},  {"ALL_PROXY", nullptr},
+            {"no_proxy", nullptr},    {"NO_PROXY", nullptr}} {}

@@ -129,3 +129,13 @@ class ScopedEnvVar {
   std::string name_;
   std::optional<std::string> old_;
 };
+
+// Clears every proxy variable curl reads (http_proxy, https_proxy, all_proxy, no_proxy, in
+// both cases) for a scope, so that loopback tests do not depend on the host's settings.
+class ScopedNoProxy {
+ public:
+  ScopedNoProxy();
+
+ private:
+  ScopedEnvVar vars_[8];
+};
