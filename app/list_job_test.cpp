@@ -82,9 +82,8 @@ class ListJobTest : public ::testing::Test {
   TempFolder folder_;
   std::string outputPath_ = folder_.Join("out.csv");
   HttpFixture server_;
+  ScopedNoProxy hostProxies_;
   ScopedEnvVar proxy_{"http_proxy", server_.BaseUrl()};
-  ScopedEnvVar noProxy_{"no_proxy", nullptr};
-  ScopedEnvVar noProxyUpper_{"NO_PROXY", nullptr};
   ScopedEnvVar connmgr_{"ZEMLIK_CONNMGR", nullptr};
   FixedClock clock_;
   CommandOptions options_{};
