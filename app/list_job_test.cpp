@@ -139,7 +139,9 @@ TEST_F(ListJobTest, EveryAllocationFailureGivesOneOfTheJobsCodes) {
     // The agent's copy of the probe URL comes first, then the job's URL buffer.
     EXPECT_EQ(results[0], kJobAgentNotStarted);
     const size_t firstFetch = c.noBuffer != 0 ? 2 : 1;
-    if (c.noBuffer != 0) EXPECT_EQ(results[1], c.noBuffer);
+    if (c.noBuffer != 0) {
+      EXPECT_EQ(results[1], c.noBuffer);
+    }
     EXPECT_EQ(results[firstFetch], c.notFetched);
     for (size_t i = firstFetch; i + 1 < results.size(); ++i) {
       const int r = results[i];
