@@ -17,12 +17,18 @@
 
 namespace fuzz {
 
-// One output file per process, written over by each run.
+// One output file per process in a fresh folder, written over by each run and
+// removed with its folder at exit.
+inline char g_folder[] = "/tmp/zemlik-fuzz-XXXXXX";
+
 inline const std::u16string& OutputPath() {
   static const std::u16string path = [] {
-    char folder[] = "/tmp/zemlik-fuzz-XXXXXX";
-    if (mkdtemp(folder) == nullptr) abort();
-    const std::string file = std::string(folder) + "/list.csv";
+    if (mkdtemp(g_folder) == nullptr) abort();
+    std::atexit([] {
+      unlink((std::string(g_folder) + "/list.csv").c_str());
+      rmdir(g_folder);
+    });
+    const std::string file = std::string(g_folder) + "/list.csv";
     return std::u16string(file.begin(), file.end());
   }();
   return path;
