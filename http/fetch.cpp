@@ -193,18 +193,16 @@ int GetUrlFile(LPCWSTR url, LPCWSTR postData, int port, LPCWSTR user, LPCWSTR pa
   platform::ScopedHandle file(CreateOutputFile(temporaryName));
   if (!file.valid()) return kFetchNoOutputFile;
 
-  platform::LocalPtr<char[]> body;
-  DWORD bodyLength = 0;
-  result = Send(target, user, password, &body, &bodyLength);
-  if (result != 0) return result;
-
   if (kind == Charset::kBin) {
-    DWORD written = 0;
-    if (bodyLength > 0 && (!WriteFile(file.get(), body.get(), bodyLength, &written, nullptr) ||
-                           written != bodyLength)) {
-      return kFetchWriteFailed;
-    }
+    // Raw bytes go to the file as they arrive; nothing is decoded, so nothing is held.
+    result = SendReqDataToFile(target.host.get(), target.method, target.page.get(), target.port,
+                               user, password, target.post.get(), file.get(), target.secure);
+    if (result != 0) return result;
   } else {
+    platform::LocalPtr<char[]> body;
+    DWORD bodyLength = 0;
+    result = Send(target, user, password, &body, &bodyLength);
+    if (result != 0) return result;
     platform::LocalPtr<WCHAR[]> text;
     result = kind == Charset::kUnicode ? DecodeUtf16(body.get(), bodyLength, &text)
                                        : Decode(kind, body.get(), &text);
@@ -212,7 +210,6 @@ int GetUrlFile(LPCWSTR url, LPCWSTR postData, int port, LPCWSTR user, LPCWSTR pa
     body.reset();
     if (WriteLine(file.get(), text.get()) != 0) return kFetchWriteFailed;
   }
-  body.reset();
 
   if (!CloseHandle(file.release())) return kFetchWriteFailed;
   if (!MoveFileExW(temporaryName, outputPath, MOVEFILE_REPLACE_EXISTING)) {

@@ -24,7 +24,8 @@ constexpr int kFetchWriteFailed = -114;   // the body could not be written whole
 int GetUrlText(LPCWSTR url, LPCWSTR postData, int port, LPCWSTR user, LPCWSTR password,
                LPCWSTR method, LPCWSTR charset, LPWSTR* text);
 
-// Writes the body to `outputPath`: "BIN" as raw bytes; "SJIS" and "UTF8" decoded as above
+// Writes the body to `outputPath`: "BIN" as raw bytes, written as they arrive (nothing is
+// held in memory); "SJIS" and "UTF8" decoded as above
 // and "UNICODE" taken as UTF-16 (little-endian unless a big-endian byte-order mark leads; a
 // leading mark dropped; up to the first zero unit), each as one line through WriteLine.
 // The body goes to a new temporary file in the same folder that replaces `outputPath` only

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "http/trace_buffer.h"
+#include "platform/files.h"
 #include "platform/inet.h"
 #include "platform/memory.h"
 #include "platform/scoped.h"
@@ -36,10 +37,12 @@ class InternetHandle {
   explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
   InternetHandle(const InternetHandle&) = delete;
   InternetHandle& operator=(const InternetHandle&) = delete;
-  ~InternetHandle() {
-    if (handle_ != nullptr) InternetCloseHandle(handle_);
-  }
+  ~InternetHandle() { reset(nullptr); }
   HINTERNET get() const { return handle_; }
+  void reset(HINTERNET handle) {
+    if (handle_ != nullptr) InternetCloseHandle(handle_);
+    handle_ = handle;
+  }
 
  private:
   HINTERNET handle_;
@@ -113,16 +116,26 @@ class BodyPieces {
   DWORD first_ = kFirstPiece;
 };
 
-}  // namespace
+// The three handles of one exchange, closed in reverse order of opening on every way out.
+class Exchange {
+ public:
+  int Send(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPCWSTR password,
+           LPCSTR pst, BOOL secure);
+  HINTERNET request() const { return request_.get(); }
 
-int SendReqData(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPCWSTR password,
-                LPCSTR pst, LPSTR* body, DWORD* bodyLength, BOOL secure) {
+ private:
+  InternetHandle root_{nullptr};
+  InternetHandle connection_{nullptr};
+  InternetHandle request_{nullptr};
+};
+
+int Exchange::Send(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPCWSTR password,
+                   LPCSTR pst, BOOL secure) {
   TraceLine(TEXT("SendReqData:sv=[%s],mtd=[%s],pg=[%s],pst=%x"), sv, mtd, pg,
             static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(pst)));
-  *body = nullptr;
 
-  InternetHandle root(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (root.get() == nullptr) return kRequestNoInternet;
+  root_.reset(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (root_.get() == nullptr) return kRequestNoInternet;
 
   INTERNET_PORT serverPort;
   if (port < 0) {
@@ -130,30 +143,41 @@ int SendReqData(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPC
   } else {
     serverPort = static_cast<INTERNET_PORT>(port & 0xFFFF);
   }
-  InternetHandle connection(
-      InternetConnectW(root.get(), sv, serverPort, user, password, INTERNET_SERVICE_HTTP, 0, 0));
-  if (connection.get() == nullptr) return kRequestNoConnection;
+  connection_.reset(
+      InternetConnectW(root_.get(), sv, serverPort, user, password, INTERNET_SERVICE_HTTP, 0, 0));
+  if (connection_.get() == nullptr) return kRequestNoConnection;
 
   DWORD flags = INTERNET_FLAG_RELOAD | (secure ? INTERNET_FLAG_SECURE : 0);
-  InternetHandle request(
-      HttpOpenRequestW(connection.get(), mtd, pg, kVersion, nullptr, nullptr, flags, 0));
-  if (request.get() == nullptr) return kRequestNoRequest;
+  request_.reset(
+      HttpOpenRequestW(connection_.get(), mtd, pg, kVersion, nullptr, nullptr, flags, 0));
+  if (request_.get() == nullptr) return kRequestNoRequest;
 
   if (mtd != nullptr && wcscmp(mtd, TEXT("POST")) == 0) {
     DWORD postLength = pst == nullptr ? 0 : static_cast<DWORD>(std::strlen(pst));
-    if (HttpSendRequestW(request.get(), kPostHeader, kPostHeaderLength, const_cast<LPSTR>(pst),
+    if (HttpSendRequestW(request_.get(), kPostHeader, kPostHeaderLength, const_cast<LPSTR>(pst),
                          postLength) != TRUE) {
       return kRequestPostFailed;
     }
-  } else if (HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0) != TRUE) {
+  } else if (HttpSendRequestW(request_.get(), nullptr, 0, nullptr, 0) != TRUE) {
     return kRequestGetFailed;
   }
+  return kRequestOk;
+}
+
+}  // namespace
+
+int SendReqData(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPCWSTR password,
+                LPCSTR pst, LPSTR* body, DWORD* bodyLength, BOOL secure) {
+  *body = nullptr;
+  Exchange exchange;
+  int result = exchange.Send(sv, mtd, pg, port, user, password, pst, secure);
+  if (result != kRequestOk) return result;
 
   // The announced length only sizes the first piece; the body is what arrives.
   DWORD announced = 0;
   DWORD size = sizeof(announced);
-  if (!HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
-                      &size, nullptr)) {
+  if (!HttpQueryInfoW(exchange.request(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                      &announced, &size, nullptr)) {
     announced = 0;
   }
   // A read that fails ends the body as its end would: the bytes so far are the body.
@@ -163,7 +187,7 @@ int SendReqData(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPC
     LPSTR into = pieces.Room(&room);
     if (into == nullptr) return kRequestNoMemory;
     DWORD got = 0;
-    if (!InternetReadFile(request.get(), into, room, &got) || got == 0) break;
+    if (!InternetReadFile(exchange.request(), into, room, &got) || got == 0) break;
     if (!pieces.Add(got)) return kRequestNoMemory;
   }
   DWORD length = 0;
@@ -171,5 +195,23 @@ int SendReqData(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPC
   if (joined == nullptr) return kRequestNoMemory;
   *body = joined;
   *bodyLength = length;
+  return kRequestOk;
+}
+
+int SendReqDataToFile(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPCWSTR password,
+                      LPCSTR pst, HANDLE file, BOOL secure) {
+  platform::LocalPtr<char[]> block = platform::LocalAllocArray<char>(kReadBlock);
+  if (!block) return kRequestNoMemory;
+  Exchange exchange;
+  int result = exchange.Send(sv, mtd, pg, port, user, password, pst, secure);
+  if (result != kRequestOk) return result;
+  for (;;) {
+    DWORD got = 0;
+    if (!InternetReadFile(exchange.request(), block.get(), kReadBlock, &got) || got == 0) break;
+    DWORD written = 0;
+    if (!WriteFile(file, block.get(), got, &written, nullptr) || written != got) {
+      return kRequestWriteFailed;
+    }
+  }
   return kRequestOk;
 }

@@ -12,6 +12,7 @@ constexpr int kRequestNoRequest = -103;     // HttpOpenRequestW gave no handle
 constexpr int kRequestPostFailed = -104;    // HttpSendRequestW of a POST did not return TRUE
 constexpr int kRequestGetFailed = -105;     // HttpSendRequestW of a GET did not return TRUE
 constexpr int kRequestNoMemory = -110;      // the body block could not be allocated
+constexpr int kRequestWriteFailed = -114;   // SendReqDataToFile: the file took less than given
 
 // Traces "SendReqData:sv=[..],mtd=[..],pg=[..],pst=.." into TraceBuffer, then requests the
 // object `pg` from server `sv` with method `mtd` ("POST" exactly sends `pst`, up to its zero
@@ -26,3 +27,10 @@ constexpr int kRequestNoMemory = -110;      // the body block could not be alloc
 // *bodyLength is only written on success.
 int SendReqData(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPCWSTR password,
                 LPCSTR pst, LPSTR* body, DWORD* bodyLength, BOOL secure = FALSE);
+
+// The same exchange (trace line, handles, result codes), with the body written to `file` block
+// by block as it arrives instead of being held: a raw download then needs no memory in
+// proportion to its size. A broken transfer leaves the bytes received so far in the file with
+// result 0; a failed or short write stops with kRequestWriteFailed.
+int SendReqDataToFile(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPCWSTR password,
+                      LPCSTR pst, HANDLE file, BOOL secure = FALSE);

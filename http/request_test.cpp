@@ -6,6 +6,7 @@
 #include <string>
 
 #include "http/trace_buffer.h"
+#include "platform/files.h"
 #include "platform/memory.h"
 #include "tests/support/http_fixture.h"
 #include "tests/support/test_support.h"
@@ -228,6 +229,54 @@ TEST_F(SendReqDataTest, NoMemoryWhileTheBodyGrowsFreesEverything) {
     }
     EXPECT_EQ(failures, allocations) << target;
   }
+}
+
+TEST_F(SendReqDataTest, ToFileWritesTheBodyAsItArrives) {
+  zemlik::testing::TempFolder folder;
+  std::string piece;
+  for (int i = 0; piece.size() < 10000; ++i) piece += std::to_string(i) + ",";
+  std::string big;
+  for (int i = 0; i < 300; ++i) big += piece;
+  server_.Route(HttpRoute("/big", piece).Repeat(300));
+  server_.Route(HttpRoute("/chunked", piece).Repeat(300).Chunked(7777));
+  server_.Route(HttpRoute("/cut", piece).Repeat(300).BreakAfter(1234567));
+  server_.Route(HttpRoute("/zeros", std::string("a\0b", 3)));
+  server_.Route(HttpRoute("/empty"));
+  struct Case {
+    const char* target;
+    std::string bytes;
+  } cases[] = {{"/big", big},
+               {"/chunked", big},
+               {"/cut", big.substr(0, 1234567)},
+               {"/zeros", std::string("a\0b", 3)},
+               {"/empty", ""}};
+  std::string path = folder.Join("body.bin");
+  for (const Case& c : cases) {
+    HANDLE file = CreateFileW(Utf16(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::string pg = c.target;
+    int result = SendReqDataToFile(u"127.0.0.1", u"GET", Utf16(pg).c_str(), server_.port(), nullptr,
+                                   nullptr, nullptr, file);
+    CloseHandle(file);
+    EXPECT_EQ(result, 0) << c.target;
+    EXPECT_TRUE(zemlik::testing::ReadFileBytes(path) == c.bytes) << c.target;
+  }
+  EXPECT_EQ(Utf8(TraceBuffer), "SendReqData:sv=[127.0.0.1],mtd=[GET],pg=[/empty],pst=0");
+
+  HANDLE file = CreateFileW(Utf16(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  platform::ResetAllocationCountForTesting();
+  platform::SetAllocationFailureForTesting(1);
+  int result = SendReqDataToFile(u"127.0.0.1", u"GET", u"/big", server_.port(), nullptr, nullptr,
+                                 nullptr, file);
+  platform::SetAllocationFailureForTesting(0);
+  EXPECT_EQ(result, -110);
+  EXPECT_EQ(SendReqDataToFile(u"127.0.0.1", u"GET", u"/x", HttpFixture::UnusedPort(), nullptr,
+                              nullptr, nullptr, file),
+            -105);
+  CloseHandle(file);
+  EXPECT_EQ(server_.Requests().size(), 5u);
 }
 
 TEST(SendReqDataTls, HttpsVerifiesTheCertificate) {
