@@ -44,17 +44,21 @@ constexpr Literal kEntryOpen = MakeLiteral(TEXT("<li>"));
 constexpr Literal kEntryClose = MakeLiteral(TEXT("</li>"));
 constexpr Literal kTableClose = MakeLiteral(TEXT("</table>"));
 
-// The one literal test: does the text at `cursor` begin with `literal`? The
-// compare stops at the text's terminator, so a literal running past the end fails.
+// The one literal test: does the text at `cursor` begin with `literal`? Exact and
+// case-sensitive; the text's terminator differs from every literal character, so
+// a literal running past the end does not match and nothing behind it is read.
 bool StartsWithAt(LPCWSTR text, SIZE_T cursor, const Literal& literal) {
-  return text[cursor] == literal.text[0] &&
-         wcsncmp(text + cursor, literal.text, literal.length) == 0;
+  for (SIZE_T i = 0; i < literal.length; ++i) {
+    if (text[cursor + i] != literal.text[i]) return false;
+  }
+  return true;
 }
 
-// Position of the next `c` at or behind `cursor`, or `length` when there is none.
-// Lets a state whose only way out starts with `c` pass over the rest in one go.
-SIZE_T NextOf(LPCWSTR text, SIZE_T cursor, SIZE_T length, WCHAR c) {
-  while (cursor < length && text[cursor] != c) ++cursor;
+// Position of the next `c` at or behind `cursor`, or of the terminator when there
+// is none. Lets a state whose only way out starts with `c` pass over the rest in
+// one go.
+SIZE_T NextOf(LPCWSTR text, SIZE_T cursor, WCHAR c) {
+  while (text[cursor] != c && text[cursor] != 0) ++cursor;
   return cursor;
 }
 
@@ -109,37 +113,40 @@ class ListScanner {
     StringCchPrintfW(date_, kDateBufferSize, TEXT("%04d/"), static_cast<int>(now.wYear));
     prefixLength_ = wcslen(date_);
 
-    const SIZE_T length = wcslen(text_);
-    const int state = length == 0 ? kSeekMarker : Scan(length);
+    const int state = Scan();
     if (state < 0) return kListStoppedInError;
     return writeFailed_ ? kListWriteFailed : kListParsed;
   }
 
  private:
-  // One forward pass; returns the state in which the scan ended.
-  int Scan(SIZE_T length) {
+  // One forward pass, ended by the terminator (so the text is not measured first),
+  // a negative state or the finished state; returns the state it ended in.
+  int Scan() {
     int state = kSeekMarker;
     SIZE_T fieldStart = 0;
-    for (SIZE_T cursor = 0; cursor < length && state >= 0 && state != kFinished; ++cursor) {
+    for (SIZE_T cursor = 0; text_[cursor] != 0 && state >= 0 && state != kFinished; ++cursor) {
       switch (state) {
         case kSeekMarker:
-          cursor = NextOf(text_, cursor, length, kListMarker.text[0]);
-          if (cursor < length && StartsWithAt(text_, cursor, kListMarker)) {
+          cursor = NextOf(text_, cursor, kListMarker.text[0]);
+          if (text_[cursor] == 0) return state;
+          if (StartsWithAt(text_, cursor, kListMarker)) {
             cursor += kListMarker.length - 1;
             state = kSeekEntry;
           }
           break;
         case kSeekEntry:
-          cursor = NextOf(text_, cursor, length, kEntryOpen.text[0]);
-          if (cursor < length && StartsWithAt(text_, cursor, kEntryOpen)) {
+          cursor = NextOf(text_, cursor, kEntryOpen.text[0]);
+          if (text_[cursor] == 0) return state;
+          if (StartsWithAt(text_, cursor, kEntryOpen)) {
             fieldStart = cursor + kEntryOpen.length;
             cursor = fieldStart - 1;
             state = kDate;
           }
           break;
         case kDate:
-          cursor = NextOf(text_, cursor, length, kIdeographicSpace);
-          if (cursor < length) state = kDateSeparator;
+          cursor = NextOf(text_, cursor, kIdeographicSpace);
+          if (text_[cursor] == 0) return state;
+          state = kDateSeparator;
           break;
         case kDateSeparator:
           if (text_[cursor] != kIdeographicSpace) {
@@ -156,8 +163,9 @@ class ListScanner {
         case 600:
         case 700:
         case 800:
-          cursor = NextOf(text_, cursor, length, kIdeographicSpace);
-          if (cursor < length) state += 10;
+          cursor = NextOf(text_, cursor, kIdeographicSpace);
+          if (text_[cursor] == 0) return state;
+          state += 10;
           break;
         case 310:
         case 410:
@@ -174,8 +182,8 @@ class ListScanner {
           break;
         case kEntryEnd:
           // Both tags of this state begin with '<'.
-          cursor = NextOf(text_, cursor, length, kEntryOpen.text[0]);
-          if (cursor >= length) break;
+          cursor = NextOf(text_, cursor, kEntryOpen.text[0]);
+          if (text_[cursor] == 0) return state;
           if (StartsWithAt(text_, cursor, layout_.entryEnd)) {
             WriteRecord();
             fieldStart = cursor + layout_.entryEnd.length;
