@@ -195,7 +195,7 @@ class ByteRing {
   size_t size_ = 0;
 };
 
-struct RequestSpec {
+struct RequestPlan {
   std::string url;
   std::string agent;
   std::string user;
@@ -218,7 +218,7 @@ class Transfer {
     if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
   }
 
-  bool Start(const RequestSpec& spec);
+  bool Start(const RequestPlan& plan);
   // Drives the transfer until the final response's headers (or its first body byte) have
   // arrived. False when the transfer ended without a response.
   bool WaitForResponse();
@@ -257,7 +257,7 @@ class Transfer {
   bool sawLocation_ = false;
 };
 
-bool Transfer::Start(const RequestSpec& spec) {
+bool Transfer::Start(const RequestPlan& plan) {
   multi_.reset(curl_multi_init());
   easy_.reset(curl_easy_init());
   if (!multi_ || !easy_) return false;
@@ -273,24 +273,24 @@ bool Transfer::Start(const RequestSpec& spec) {
   bool ok = append("Accept:") && append("Expect:") && append("Proxy-Connection:");
   bool hasContentType = false;
   size_t begin = 0;
-  while (ok && begin < spec.headers.size()) {
-    size_t end = spec.headers.find("\r\n", begin);
-    if (end == std::string::npos) end = spec.headers.size();
-    std::string line = spec.headers.substr(begin, end - begin);
+  while (ok && begin < plan.headers.size()) {
+    size_t end = plan.headers.find("\r\n", begin);
+    if (end == std::string::npos) end = plan.headers.size();
+    std::string line = plan.headers.substr(begin, end - begin);
     if (!line.empty()) {
       if (StartsWithNoCase(line, "content-type:")) hasContentType = true;
       ok = append(line);
     }
     begin = end + 2;
   }
-  if (ok && spec.post && !hasContentType) ok = append("Content-Type:");
+  if (ok && plan.post && !hasContentType) ok = append("Content-Type:");
   headers_.reset(list);
   if (!ok) return false;
 
   CURL* e = easy_.get();
   bool set = true;
   auto opt = [&set](CURLcode code) { set = set && code == CURLE_OK; };
-  opt(curl_easy_setopt(e, CURLOPT_URL, spec.url.c_str()));
+  opt(curl_easy_setopt(e, CURLOPT_URL, plan.url.c_str()));
   opt(curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https"));
   opt(curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
   opt(curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L));
@@ -298,21 +298,21 @@ bool Transfer::Start(const RequestSpec& spec) {
   opt(curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L));
   opt(curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects));
   opt(curl_easy_setopt(e, CURLOPT_HTTP_VERSION,
-                       spec.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
-  if (!spec.agent.empty()) opt(curl_easy_setopt(e, CURLOPT_USERAGENT, spec.agent.c_str()));
+                       plan.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
+  if (!plan.agent.empty()) opt(curl_easy_setopt(e, CURLOPT_USERAGENT, plan.agent.c_str()));
   opt(curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers_.get()));
   opt(curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
-  if (spec.post) {
+  if (plan.post) {
     opt(curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(spec.postData.size())));
-    opt(curl_easy_setopt(e, CURLOPT_COPYPOSTFIELDS, spec.postData.c_str()));
+                         static_cast<curl_off_t>(plan.postData.size())));
+    opt(curl_easy_setopt(e, CURLOPT_COPYPOSTFIELDS, plan.postData.c_str()));
   } else {
     opt(curl_easy_setopt(e, CURLOPT_HTTPGET, 1L));
   }
-  if (spec.hasUser) {
+  if (plan.hasUser) {
     opt(curl_easy_setopt(e, CURLOPT_HTTPAUTH, CURLAUTH_BASIC));
-    opt(curl_easy_setopt(e, CURLOPT_USERNAME, spec.user.c_str()));
-    opt(curl_easy_setopt(e, CURLOPT_PASSWORD, spec.password.c_str()));
+    opt(curl_easy_setopt(e, CURLOPT_USERNAME, plan.user.c_str()));
+    opt(curl_easy_setopt(e, CURLOPT_PASSWORD, plan.password.c_str()));
   }
   // libcurl itself reads neither variable; the system bundle is its default.
   const char* caFile = std::getenv("CURL_CA_BUNDLE");
@@ -598,31 +598,31 @@ BOOL HttpSendRequestW(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LP
   if (optional == nullptr && optionalLength != 0) return FALSE;
   const Connection& c = request->connection;
 
-  RequestSpec spec;
+  RequestPlan plan;
   std::string host = c.host;
   if (host.find(':') != std::string::npos && host[0] != '[') host = "[" + host + "]";
   INTERNET_PORT port = c.port;
   if (port == INTERNET_INVALID_PORT_NUMBER) {
     port = request->secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
   }
-  spec.url = (request->secure ? "https://" : "http://") + host + ":" + std::to_string(port) +
+  plan.url = (request->secure ? "https://" : "http://") + host + ":" + std::to_string(port) +
              request->target;
-  spec.agent = c.agent;
-  spec.user = c.user;
-  spec.password = c.password;
-  spec.hasUser = c.hasUser;
-  spec.post = request->post;
-  spec.http10 = request->http10;
+  plan.agent = c.agent;
+  plan.user = c.user;
+  plan.password = c.password;
+  plan.hasUser = c.hasUser;
+  plan.post = request->post;
+  plan.http10 = request->http10;
   if (request->post && optional != nullptr) {
-    spec.postData.assign(static_cast<const char*>(optional), optionalLength);
+    plan.postData.assign(static_cast<const char*>(optional), optionalLength);
   }
   if (headers != nullptr) {
     long length = headersLength == 0xFFFFFFFFu ? -1 : static_cast<long>(headersLength);
-    spec.headers = ToUtf8(headers, length);
+    plan.headers = ToUtf8(headers, length);
   }
 
   auto transfer = std::make_unique<Transfer>();
-  if (!transfer->Start(spec)) return FALSE;
+  if (!transfer->Start(plan)) return FALSE;
   request->transfer = std::move(transfer);
   return request->transfer->WaitForResponse() ? TRUE : FALSE;
 } catch (...) {
