@@ -17,14 +17,18 @@
 // Proxy: requests with an absolute URI ("GET http://shop.example/x HTTP/1.1") are served
 // from the same routes, looked up by the URI's path and host, as a forward proxy would; so
 // `ScopedEnvVar proxy("http_proxy", server.BaseUrl());` lets a test fetch any host name
-// through the fixture, and the recorded request line shows the absolute URI.
+// through the fixture, and the recorded request line shows the absolute URI. A binary run
+// as a child gets the same through its environment (http_proxy=<BaseUrl()>). Loopback tests
+// hold a ScopedNoProxy first, so the host's own proxy settings cannot interfere.
 //
 // TLS: with {.tls = true} the server speaks https with a certificate for 127.0.0.1 and
 // localhost, signed by a test CA made with openssl at start; CaFile() names that CA
 // (e.g. `ScopedEnvVar ca("CURL_CA_BUNDLE", server.CaFile());`).
 //
-// Large bodies: Route.bodyFile serves a file (sendfile on plain http), Route.repeat sends
-// the body several times over; both avoid holding the whole body in the test.
+// Large bodies: HttpRoute::BodyFile serves a file (sendfile on plain http), Repeat sends
+// the body several times over; both keep big routes small.
+//
+// Needs python3 and (for TLS) openssl on the PATH; tools/install-deps.sh lists both.
 #pragma once
 
 #include <sys/types.h>
