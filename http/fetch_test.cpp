@@ -240,22 +240,33 @@ TEST_F(FetchTest, AUrlThatCannotBeSplitSendsNothingAndCreatesNoFile) {
 }
 
 TEST_F(FetchTest, AFailedDownloadKeepsTheOldFile) {
-  ScopedEnvVar timeout("ZEMLIK_INET_TIMEOUT_MS", "500");
   server_.Route(HttpRoute("/hang").Hang());
   server_.Route(HttpRoute("/new", "new"));
+  server_.Route(HttpRoute("/cut", "0123456789").Repeat(100).BreakAfter(777));
   ASSERT_TRUE(WriteFileBytes(Out(), "old\r\n"));
-
-  Call refused;
-  refused.url = "http://127.0.0.1:" + std::to_string(HttpFixture::UnusedPort()) + "/x";
-  EXPECT_EQ(FetchFile(refused, Out()), -105);
-  ExpectOnlyOutput("old\r\n");
-  Call hang = At("/hang");
-  hang.method = u"POST";
-  hang.postData = u"a=b";
-  EXPECT_EQ(FetchFile(hang, Out()), -104);
-  ExpectOnlyOutput("old\r\n");
+  {
+    ScopedEnvVar timeout("ZEMLIK_INET_TIMEOUT_MS", "500");
+    Call refused;
+    refused.url = "http://127.0.0.1:" + std::to_string(HttpFixture::UnusedPort()) + "/x";
+    EXPECT_EQ(FetchFile(refused, Out()), -105);
+    ExpectOnlyOutput("old\r\n");
+    Call hang = At("/hang");
+    hang.method = u"POST";
+    hang.postData = u"a=b";
+    EXPECT_EQ(FetchFile(hang, Out()), -104);
+    ExpectOnlyOutput("old\r\n");
+    EXPECT_EQ(FetchFile(At("/hang", kCharsetBin), Out()), -105);
+    ExpectOnlyOutput("old\r\n");
+  }
   EXPECT_EQ(FetchFile(At("/new", kCharsetBin), Out()), 0);
   ExpectOnlyOutput("new");
+  // A transfer that breaks off is a body like any other: the bytes that came.
+  std::string tenths;
+  for (int i = 0; i < 78; ++i) tenths += "0123456789";
+  EXPECT_EQ(FetchFile(At("/cut", kCharsetBin), Out()), 0);
+  ExpectOnlyOutput(tenths.substr(0, 777));
+  EXPECT_EQ(FetchFile(At("/cut", kCharsetSjis), Out()), 0);
+  ExpectOnlyOutput(tenths.substr(0, 777) + "\r\n");
 }
 
 TEST_F(FetchTest, NoTemporaryFileMeansNoRequest) {
