@@ -357,12 +357,20 @@ TEST_F(InetTest, UserAndPasswordAreOfferedAsBasic) {
   EXPECT_EQ(server_.Requests().at(0).Header("Authorization"), "Basic dXNlcjpwYXNz");
 }
 
-TEST_F(InetTest, NoResponseMeansSendFails) {
+TEST_F(InetTest, NoResponseFailsTheSendAndSilenceFailsTheRead) {
   ScopedEnvVar timeout("ZEMLIK_INET_TIMEOUT_MS", "700");
   server_.Route(HttpRoute("/hang").Hang());
   Exchange e = Perform(At("/hang"));
   EXPECT_FALSE(e.sent);
   EXPECT_EQ(server_.Requests().size(), 1u);
+
+  // Headers, then part of the body, then silence: the send succeeds, the reads deliver what
+  // came and then fail once nothing more arrives within the limit.
+  server_.Route(HttpRoute("/stall", std::string(5000, 's')).StallAfter(3000));
+  e = Perform(At("/stall"));
+  EXPECT_TRUE(e.sent);
+  EXPECT_FALSE(e.lastRead);
+  EXPECT_EQ(e.body, std::string(3000, 's'));
 
   Call refused = At("/");
   refused.port = HttpFixture::UnusedPort();

@@ -184,8 +184,8 @@ void HttpFixture::WriteRoutes() const {
     json << "], \"body_hex\": \"" << Hex(r.body) << "\", \"repeat\": " << r.repeat;
     if (!r.bodyFile.empty()) json << ", \"body_file\": " << JsonString(r.bodyFile);
     json << ", \"chunked\": " << r.chunked << ", \"no_length\": " << (r.noLength ? "true" : "false")
-         << ", \"break_after\": " << r.breakAfter << ", \"hang\": " << (r.hang ? "true" : "false")
-         << "}";
+         << ", \"break_after\": " << r.breakAfter << ", \"stall_after\": " << r.stallAfter
+         << ", \"hang\": " << (r.hang ? "true" : "false") << "}";
   }
   json << "\n]\n";
   // Replaced in one rename, so the server never reads half a file.

@@ -12,7 +12,8 @@
 // Routes are matched in the order they were added; the first whose path (and host, when
 // set) matches answers; with none the answer is 404 "no route". Routes may be added while
 // the server runs. Scripted misbehaviour: chunked bodies, a connection broken after N body
-// bytes, no Content-Length (body ends at close), a server that reads and never answers.
+// bytes, a body that stalls after N bytes, no Content-Length (body ends at close), a server
+// that reads and never answers.
 //
 // Proxy: requests with an absolute URI ("GET http://shop.example/x HTTP/1.1") are served
 // from the same routes, looked up by the URI's path and host, as a forward proxy would; so
@@ -58,6 +59,7 @@ struct HttpRoute {
   HttpRoute& Chunked(long pieceSize) { return chunked = pieceSize, *this; }
   HttpRoute& NoLength() { return noLength = true, *this; }
   HttpRoute& BreakAfter(long bytes) { return breakAfter = bytes, *this; }
+  HttpRoute& StallAfter(long bytes) { return stallAfter = bytes, *this; }
   HttpRoute& Hang() { return hang = true, *this; }
 
   std::string path = "*";  // request target (path and query) to match, or "*"
@@ -71,6 +73,7 @@ struct HttpRoute {
   long chunked = 0;       // >0: Transfer-Encoding chunked in pieces of this size
   bool noLength = false;  // no Content-Length: the body ends when the connection closes
   long breakAfter = -1;   // >=0: only this many body bytes are sent, then the connection closes
+  long stallAfter = -1;   // >=0: only this many body bytes are sent, then nothing more
   bool hang = false;      // the request is read and recorded, and never answered
 };
 

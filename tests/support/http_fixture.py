@@ -20,6 +20,7 @@ change while the server runs. It is a JSON list; the first route that matches is
    "chunked": 0,             >0: Transfer-Encoding chunked in pieces of this size
    "no_length": false,       true: no Content-Length; the body ends when the connection closes
    "break_after": -1,        >=0: send only this many body bytes, then close the connection
+   "stall_after": -1,        >=0: send only this many body bytes, then send nothing more
    "hang": false}            true: read the request, never answer (until the server stops)
 With no route matching the answer is 404 with the body "no route".
 
@@ -215,7 +216,10 @@ class Connection(socketserver.BaseRequestHandler):
         if method == "HEAD":
             return True
 
+        stall = int(route.get("stall_after", -1))
         limit = int(route.get("break_after", -1))
+        if stall >= 0:
+            limit = stall
         budget = [size if limit < 0 else min(limit, size)]
 
         def send(data):
@@ -244,6 +248,9 @@ class Connection(socketserver.BaseRequestHandler):
                 if budget[0] <= 0:
                     break
                 send(piece)
+        if stall >= 0:
+            STOP.wait()
+            return False
         if limit >= 0:
             self.request.shutdown(socket.SHUT_RDWR)
             return False
