@@ -32,7 +32,7 @@ std::string Encode(Fn fn, const std::u16string& text) {
 
 std::u16string Units(std::initializer_list<char16_t> units) { return std::u16string(units); }
 
-class AllocationFailure : public ::testing::Test {
+class ConversionAllocationFailure : public ::testing::Test {
  protected:
   void TearDown() override { platform::SetAllocationFailureForTesting(0); }
   void FailNextAllocation() {
@@ -171,7 +171,7 @@ TEST(WideToAnsi, FillsTwoBytesPerFullWidthCharacter) {
   EXPECT_EQ(2 * text.size(), std::strlen(out));
 }
 
-TEST_F(AllocationFailure, LeavesOutParameterUntouched) {
+TEST_F(ConversionAllocationFailure, LeavesOutParameterUntouched) {
   const auto sentinelWide = reinterpret_cast<LPWSTR>(static_cast<std::uintptr_t>(0x1234));
   const auto sentinelBytes = reinterpret_cast<LPSTR>(static_cast<std::uintptr_t>(0x5678));
 
