@@ -9,8 +9,12 @@
 
 #include "platform/win32.h"
 
+// Windows has no connection manager: it is simulated there too, in the same way.
+// Its LPARAM is pointer-sized, so the record below keeps the device's 32 bits.
+#if !defined(_WIN32)
 using LPARAM = std::uint32_t;
 using ULONG = std::uint32_t;
+#endif
 
 constexpr DWORD CONNMGR_PARAM_GUIDDESTNET = 0x1;
 constexpr DWORD CONNMGR_FLAG_PROXY_HTTP = 0x1;
@@ -33,7 +37,7 @@ struct CONNMGR_CONNECTIONINFO {
   GUID guidDestNet;
   DWORD hWnd;
   UINT uMsg;
-  LPARAM lParam;
+  std::uint32_t lParam;
   ULONG ulMaxCost;
   ULONG ulMinRcvBw;
   ULONG ulMaxConnLatency;

@@ -9,16 +9,23 @@
 
 namespace platform {
 
-// argv[1..] decoded from UTF-8 (each invalid byte becomes U+FFFD) and joined
+// argv[1..] decoded from UTF-8 (each invalid byte becomes U+FFFD; on Windows the
+// words are already wide, as CommandLineToArgvW splits the command line) and joined
 // with single blanks. A word that begins with "/o:" and contains a blank but no
 // double quote gets its value quoted (/o:"\My Documents\a b.csv"), as a device
 // user would type it; every other word is joined as it is. No words, or one
 // empty word, give the empty text.
+#if defined(_WIN32)
+std::wstring BuildArgumentText(int argc, const wchar_t* const* argv);
+#else
 std::u16string BuildArgumentText(int argc, const char* const* argv);
+#endif
 
 // Calls winMain(nullptr, nullptr, text, SW_SHOWNORMAL) with the rebuilt text in
 // a writable zero-terminated buffer, flushes standard output and error, and
-// returns winMain's result as the exit code.
+// returns winMain's result as the exit code. On Windows argc and argv are not
+// used: the words come from GetCommandLineW, so they are not limited to the ANSI
+// code page.
 int RunWinMain(int argc, char** argv, int (*winMain)(HINSTANCE, HINSTANCE, LPWSTR, int));
 
 }  // namespace platform

@@ -6,6 +6,28 @@
 
 #include "platform/win32.h"
 
+#if defined(_WIN32)
+
+// The system's calls, given the host path of each program path. On Windows the
+// device root defaults to the user's profile folder (%USERPROFILE%), a device path
+// keeps its backslashes, and a path that begins with two backslashes (UNC, \\?\)
+// is a host path. GetTempFileNameW writes the program path of the file it made.
+namespace platform {
+HANDLE DeviceCreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                         SECURITY_ATTRIBUTES* securityAttributes, DWORD creationDisposition,
+                         DWORD flagsAndAttributes, HANDLE templateFile);
+UINT DeviceGetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique,
+                            LPWSTR tempFileName);
+BOOL DeviceDeleteFileW(LPCWSTR fileName);
+BOOL DeviceMoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
+}  // namespace platform
+#define CreateFileW platform::DeviceCreateFileW
+#define GetTempFileNameW platform::DeviceGetTempFileNameW
+#define DeleteFileW platform::DeviceDeleteFileW
+#define MoveFileExW platform::DeviceMoveFileExW
+
+#else  // POSIX
+
 constexpr DWORD GENERIC_WRITE = 0x40000000;
 constexpr DWORD FILE_SHARE_READ = 0x00000001;
 constexpr DWORD CREATE_ALWAYS = 2;
@@ -35,6 +57,8 @@ BOOL DeleteFileW(LPCWSTR fileName);
 // flags 0 (an existing target makes it fail) or MOVEFILE_REPLACE_EXISTING
 // (an atomic replace, within one file system).
 BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
+
+#endif  // _WIN32
 
 namespace platform {
 // The host path a program path resolves to (UTF-8), creating "\My Documents"

@@ -20,6 +20,11 @@
 
 #include "platform/win32.h"
 
+#if defined(_WIN32)
+// Windows has WinINet itself: the system's calls, as they are.
+#include <wininet.h>
+#else
+
 using HINTERNET = void*;
 using DWORD_PTR = std::uintptr_t;
 
@@ -108,3 +113,5 @@ using LPURL_COMPONENTSW = URL_COMPONENTSW*;
 // component gets null and 0. nScheme and nPort (the URL's port, else 80 or 443) are always
 // set. FALSE for another scheme, a missing "//" or host, or a port that is not 1 to 65535.
 BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components);
+
+#endif  // _WIN32

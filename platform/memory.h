@@ -4,6 +4,16 @@
 
 #include "platform/win32.h"
 
+#if defined(_WIN32)
+
+namespace platform {
+// The system's LocalAlloc behind the failure seam below.
+HLOCAL CountedLocalAlloc(UINT flags, SIZE_T bytes);
+}  // namespace platform
+#define LocalAlloc platform::CountedLocalAlloc
+
+#else  // POSIX
+
 constexpr UINT LMEM_FIXED = 0x0000;
 constexpr UINT LMEM_ZEROINIT = 0x0040;
 constexpr UINT LPTR = LMEM_FIXED | LMEM_ZEROINIT;
@@ -12,6 +22,8 @@ constexpr UINT LPTR = LMEM_FIXED | LMEM_ZEROINIT;
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 // Null on success, as in Win32. LocalFree(nullptr) is a no-op.
 HLOCAL LocalFree(HLOCAL memory);
+
+#endif  // _WIN32
 
 namespace platform {
 

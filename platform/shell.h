@@ -3,6 +3,21 @@
 
 #include "platform/win32.h"
 
+#if defined(_WIN32)
+
+#include <shellapi.h>
+
+// MessageBoxW is the system's: a real modal box that waits for OK.
+namespace platform {
+// The target ":MSREMNET" (the device's connection-error display, which Windows
+// lacks) writes its line to standard error as described below; any other target
+// goes to the system's ShellExecuteExW.
+BOOL DeviceShellExecuteExW(SHELLEXECUTEINFOW* info);
+}  // namespace platform
+#define ShellExecuteExW platform::DeviceShellExecuteExW
+
+#else  // POSIX
+
 constexpr UINT MB_OK = 0x00000000;
 constexpr UINT MB_ICONINFORMATION = 0x00000040;
 constexpr int IDOK = 1;
@@ -35,3 +50,5 @@ struct SHELLEXECUTEINFOW {
 // and a line feed to standard error and returns TRUE. Any other target fails.
 // cbSize is not checked: the program sets the device's 60.
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info);
+
+#endif  // _WIN32

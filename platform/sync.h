@@ -3,6 +3,9 @@
 
 #include "platform/win32.h"
 
+// On Windows all of these are the system's own.
+#if !defined(_WIN32)
+
 constexpr DWORD INFINITE = 0xFFFFFFFF;
 constexpr DWORD WAIT_OBJECT_0 = 0x00000000;
 constexpr DWORD WAIT_TIMEOUT = 0x00000102;
@@ -36,3 +39,5 @@ HANDLE CreateThread(SECURITY_ATTRIBUTES* attributes, SIZE_T stackSize,
                     LPDWORD threadId);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 void Sleep(DWORD milliseconds);
+
+#endif  // !_WIN32

@@ -4,6 +4,25 @@
 
 #include "platform/win32.h"
 
+#if defined(_WIN32)
+
+// The C library's wide string routines and strsafe's StringCchPrintfW, as they are.
+#include <cstdlib>
+#include <cwchar>
+
+namespace platform {
+// The system's conversions, with CP_ACP taken as code page 932 whatever the
+// system's ANSI code page is, so that files come out the same on every Windows.
+int MultiByteToWideChar932(UINT codePage, DWORD flags, LPCSTR src, int srcLength, LPWSTR dst,
+                           int dstSize);
+int WideCharToMultiByte932(UINT codePage, DWORD flags, LPCWSTR src, int srcLength, LPSTR dst,
+                           int dstSize, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+}  // namespace platform
+#define MultiByteToWideChar platform::MultiByteToWideChar932
+#define WideCharToMultiByte platform::WideCharToMultiByte932
+
+#else  // POSIX
+
 SIZE_T wcslen(LPCWSTR s);
 LPWSTR wcscpy(LPWSTR dst, LPCWSTR src);
 // Copies at most `count` characters; pads with zeros like the C routine and,
@@ -49,3 +68,5 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLength, L
                         int dstSize);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLength, LPSTR dst,
                         int dstSize, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+
+#endif  // _WIN32

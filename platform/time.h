@@ -3,10 +3,22 @@
 
 #include "platform/win32.h"
 
+#if defined(_WIN32)
+
+namespace platform {
+// The system's GetLocalTime behind the clock seam below.
+void SeamedLocalTime(LPSYSTEMTIME systemTime);
+}  // namespace platform
+#define GetLocalTime platform::SeamedLocalTime
+
+#else  // POSIX
+
 // Every field is filled, wDayOfWeek (0 = Sunday) and wMilliseconds included.
 void GetLocalTime(LPSYSTEMTIME systemTime);
 // Milliseconds of a monotonic clock; wraps after 49.7 days.
 DWORD GetTickCount();
+
+#endif  // _WIN32
 
 namespace platform {
 

@@ -4,4 +4,12 @@
 
 #include "platform/win32.h"
 
+#if defined(_WIN32)
+namespace platform {
+// The system's OutputDebugStringW, and standard error as above.
+void TraceOutputDebugStringW(LPCWSTR text);
+}  // namespace platform
+#define OutputDebugStringW platform::TraceOutputDebugStringW
+#else
 void OutputDebugStringW(LPCWSTR text);
+#endif

@@ -1,9 +1,44 @@
 // The Win32 / Windows CE base types and constants the program uses, under their
 // Win32 names. Every other platform header includes this one.
+//
+// On Windows they are the system's own: this header includes <windows.h> (wide API,
+// UNICODE) and declares nothing itself; WCHAR is wchar_t there and char16_t on POSIX,
+// and TEXT() makes the literal of either. The other platform headers follow suit:
+// what Windows has is used as it is; only the calls that carry a test seam or the
+// device-path rule are routed to the layer by a macro of the call's own name, as the
+// Windows headers route their A/W names.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#if defined(_WIN32)
+
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef _UNICODE
+#define _UNICODE
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef STRSAFE_NO_DEPRECATE
+#define STRSAFE_NO_DEPRECATE
+#endif
+#include <windows.h>
+// After <windows.h>: StringCchPrintfW and the STRSAFE_E_ results.
+#include <strsafe.h>
+
+// The program's entry keeps the device's name and wide command line. Windows
+// declares a WinMain of its own (ANSI command line, C linkage), so the program's
+// is renamed here, after the system's declaration.
+#define WinMain ZemlikWinMain
+
+#else  // POSIX
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -77,3 +112,5 @@ static_assert(sizeof(GUID) == 16);
 // manager's and WinINet's own are closed by their own calls). FALSE for a
 // handle that is not open: null, INVALID_HANDLE_VALUE, closed or foreign.
 BOOL CloseHandle(HANDLE handle);
+
+#endif  // _WIN32

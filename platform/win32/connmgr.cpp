@@ -1,0 +1,201 @@
+// The simulated connection manager on Windows, which has none: Win32 code only.
+//
+// A connection's handle is a real auto-reset event, so the program waits on it
+// with the system's WaitForMultipleObjects. Its status changes wait in a queue
+// until a status read takes them, and the event is signalled exactly while some
+// are left unread. The script's leading statuses are queued before the establish
+// call returns; whatever follows its first pause is played by a thread of the
+// connection, which the release call stops and joins.
+#include "platform/connmgr.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/common/connmgr_manager.h"
+
+namespace platform {
+namespace {
+
+class Connection {
+ public:
+  explicit Connection(HANDLE event) : event_(event) {}
+
+  ~Connection() {
+    StopScript();
+    CloseHandle(event_);
+  }
+
+  HANDLE event() const { return event_; }
+
+  void Post(DWORD status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.push_back(status);
+    current_ = status;
+    SetEvent(event_);
+  }
+
+  // The oldest unread change, else the current status.
+  DWORD Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (pending_.empty()) return current_;
+    const DWORD status = pending_.front();
+    pending_.pop_front();
+    if (pending_.empty()) {
+      ResetEvent(event_);
+    } else {
+      SetEvent(event_);
+    }
+    return status;
+  }
+
+  // Plays items [first, count) of `script` on the connection's own thread.
+  void PlayLater(const ConnectionScript& script, SIZE_T first) {
+    script_ = script;
+    thread_ = std::thread([this, first] { Play(first); });
+  }
+
+  void StopScript() {
+    {
+      std::lock_guard<std::mutex> lock(scriptMutex_);
+      stopping_ = true;
+    }
+    scriptChanged_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void Play(SIZE_T first) {
+    for (SIZE_T i = first; i < script_.count; ++i) {
+      const ConnectionScriptItem& item = script_.items[i];
+      if (item.kind == ConnectionScriptItem::kStatus) {
+        Post(item.value);
+        continue;
+      }
+      std::unique_lock<std::mutex> lock(scriptMutex_);
+      if (scriptChanged_.wait_for(lock, std::chrono::milliseconds(item.value),
+                                  [this] { return stopping_; })) {
+        return;
+      }
+    }
+  }
+
+  const HANDLE event_;
+  std::mutex mutex_;
+  std::deque<DWORD> pending_;               // guarded by mutex_
+  DWORD current_ = CONNMGR_STATUS_UNKNOWN;  // guarded by mutex_
+
+  ConnectionScript script_{};
+  std::thread thread_;
+  std::mutex scriptMutex_;
+  std::condition_variable scriptChanged_;
+  bool stopping_ = false;  // guarded by scriptMutex_
+};
+
+// Every connection between its establish and its release, by handle. Never
+// destroyed: threads may outlive main().
+struct Registry {
+  std::mutex mutex;
+  std::map<HANDLE, std::shared_ptr<Connection>> live;
+};
+
+Registry& Connections() {
+  static Registry* registry = new Registry;
+  return *registry;
+}
+
+std::shared_ptr<Connection> Find(HANDLE handle) {
+  Registry& registry = Connections();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  auto it = registry.live.find(handle);
+  return it == registry.live.end() ? nullptr : it->second;
+}
+
+}  // namespace
+
+int PostConnectionStatusForTesting(DWORD status) {
+  Registry& registry = Connections();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  for (auto& [handle, connection] : registry.live) connection->Post(status);
+  return static_cast<int>(registry.live.size());
+}
+
+}  // namespace platform
+
+HRESULT ConnMgrMapURL(LPCWSTR url, GUID* destination, DWORD* index) {
+  if (url == nullptr || destination == nullptr) return E_INVALIDARG;
+  if (index != nullptr) *index = 0;
+  return platform::CurrentConnectionManager().MapUrl(url, destination);
+}
+
+HRESULT ConnMgrEstablishConnection(CONNMGR_CONNECTIONINFO* request, HANDLE* connection) {
+  if (connection == nullptr) return E_INVALIDARG;
+  *connection = nullptr;
+  if (request == nullptr || request->cbSize != sizeof(CONNMGR_CONNECTIONINFO)) {
+    return E_INVALIDARG;
+  }
+  platform::ConnectionScript script{};
+  const HRESULT answer = platform::CurrentConnectionManager().Establish(*request, &script);
+  if (FAILED(answer)) return answer;
+  if (script.refuse) return E_FAIL;
+
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (event == nullptr) return E_OUTOFMEMORY;
+  auto established = std::make_shared<platform::Connection>(event);
+  SIZE_T played = 0;
+  for (; played < script.count; ++played) {
+    if (script.items[played].kind != platform::ConnectionScriptItem::kStatus) break;
+    established->Post(script.items[played].value);
+  }
+  if (played < script.count) established->PlayLater(script, played);
+  {
+    platform::Registry& registry = platform::Connections();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.live.emplace(event, std::move(established));
+  }
+  *connection = event;
+  return S_OK;
+}
+
+HRESULT ConnMgrConnectionStatus(HANDLE connection, DWORD* status) {
+  std::shared_ptr<platform::Connection> found = platform::Find(connection);
+  if (found == nullptr || status == nullptr) return E_INVALIDARG;
+  const DWORD taken = found->Take();
+  const HRESULT answer = platform::CurrentConnectionManager().Status(taken);
+  if (FAILED(answer)) return answer;
+  *status = taken;
+  return S_OK;
+}
+
+HRESULT ConnMgrProviderMessage(HANDLE connection, const GUID* provider, DWORD* index,
+                               DWORD message1, DWORD message2, BYTE* params, ULONG paramsSize) {
+  if (platform::Find(connection) == nullptr || provider == nullptr ||
+      !platform::SameGuid(*provider, IID_ConnPrv_IProxyExtension) || params == nullptr ||
+      paramsSize != sizeof(PROXY_CONFIG) || message1 != 0 || message2 != 0) {
+    return E_INVALIDARG;
+  }
+  if (index != nullptr) *index = 0;
+  return platform::CurrentConnectionManager().ProxyConfig(reinterpret_cast<PROXY_CONFIG*>(params));
+}
+
+HRESULT ConnMgrReleaseConnection(HANDLE connection, LONG cache) {
+  std::shared_ptr<platform::Connection> found;
+  {
+    platform::Registry& registry = platform::Connections();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    auto it = registry.live.find(connection);
+    if (it == registry.live.end()) return E_INVALIDARG;
+    found = std::move(it->second);
+    registry.live.erase(it);
+  }
+  // The event closes with the last reference: a status read running on another
+  // thread keeps it open until it is done.
+  found->StopScript();
+  found.reset();
+  platform::CurrentConnectionManager().Released(cache);
+  return S_OK;
+}

@@ -1,0 +1,125 @@
+// Files: the device-path rule in front of the system's file calls. Win32 code only.
+#include "platform/files.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#undef CreateFileW
+#undef GetTempFileNameW
+#undef DeleteFileW
+#undef MoveFileExW
+
+namespace {
+
+constexpr wchar_t kMyDocuments[] = L"My Documents";
+
+bool IsDevicePath(LPCWSTR path) { return path[0] == L'\\' && path[1] != L'\\'; }
+
+std::wstring Environment(LPCWSTR name) {
+  DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+  if (size == 0) return std::wstring();
+  std::wstring value(size, L'\0');
+  size = GetEnvironmentVariableW(name, value.data(), size);
+  value.resize(size);
+  return value;
+}
+
+// The host path of a program path, creating "<root>\My Documents" when the path
+// lies there. False when there is no root or the path is empty.
+bool Resolve(LPCWSTR path, std::wstring* out) {
+  if (path == nullptr || path[0] == 0) return false;
+  if (!IsDevicePath(path)) {
+    *out = path;
+    return true;
+  }
+  std::wstring root = Environment(L"ZEMLIK_ROOT");
+  if (root.empty()) root = Environment(L"USERPROFILE");
+  if (root.empty()) return false;
+  while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
+
+  const size_t nameLength = std::wcslen(kMyDocuments);
+  if (std::wcsncmp(path + 1, kMyDocuments, nameLength) == 0 &&
+      (path[1 + nameLength] == 0 || path[1 + nameLength] == L'\\')) {
+    // An existing folder is the usual case; any other failure shows when the
+    // file itself is opened.
+    CreateDirectoryW((root + L"\\" + kMyDocuments).c_str(), nullptr);
+  }
+  *out = root + path;
+  return true;
+}
+
+}  // namespace
+
+namespace platform {
+
+HANDLE DeviceCreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                         SECURITY_ATTRIBUTES* securityAttributes, DWORD creationDisposition,
+                         DWORD flagsAndAttributes, HANDLE templateFile) {
+  std::wstring path;
+  if (!Resolve(fileName, &path)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return ::CreateFileW(path.c_str(), desiredAccess, shareMode, securityAttributes,
+                       creationDisposition, flagsAndAttributes, templateFile);
+}
+
+UINT DeviceGetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique,
+                            LPWSTR tempFileName) {
+  if (pathName == nullptr || tempFileName == nullptr) return 0;
+  // An empty folder is the current one; the system would take the drive's root.
+  std::wstring folder;
+  if (pathName[0] == 0) {
+    folder = L".";
+  } else if (!Resolve(pathName, &folder)) {
+    return 0;
+  }
+  wchar_t made[MAX_PATH];
+  const UINT number = ::GetTempFileNameW(folder.c_str(), prefixString, unique, made);
+  if (number == 0) return 0;
+  // The program path: the folder as the program gave it, then the name made.
+  const wchar_t* name = made;
+  for (const wchar_t* p = made; *p != 0; ++p) {
+    if (*p == L'\\' || *p == L'/') name = p + 1;
+  }
+  std::wstring programPath = pathName;
+  if (!programPath.empty() && programPath.back() != L'\\' && programPath.back() != L'/') {
+    programPath.push_back(L'\\');
+  }
+  programPath += name;
+  if (programPath.size() >= MAX_PATH) {
+    if (unique == 0) ::DeleteFileW(made);
+    return 0;
+  }
+  std::wmemcpy(tempFileName, programPath.c_str(), programPath.size() + 1);
+  return number;
+}
+
+BOOL DeviceDeleteFileW(LPCWSTR fileName) {
+  std::wstring path;
+  if (!Resolve(fileName, &path)) return FALSE;
+  return ::DeleteFileW(path.c_str());
+}
+
+BOOL DeviceMoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
+  std::wstring from;
+  std::wstring to;
+  if (!Resolve(existingFileName, &from) || !Resolve(newFileName, &to)) return FALSE;
+  return ::MoveFileExW(from.c_str(), to.c_str(), flags);
+}
+
+bool ResolvePath(LPCWSTR path, char* out, SIZE_T outSize) {
+  if (out == nullptr || outSize == 0) return false;
+  out[0] = 0;
+  std::wstring resolved;
+  if (!Resolve(path, &resolved)) return false;
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, resolved.c_str(), -1, nullptr, 0, nullptr,
+                                         nullptr);
+  if (size <= 0 || static_cast<SIZE_T>(size) > outSize) return false;
+  ::WideCharToMultiByte(CP_UTF8, 0, resolved.c_str(), -1, out, size, nullptr, nullptr);
+  return true;
+}
+
+}  // namespace platform
