@@ -1,6 +1,6 @@
 // Parse throughput of ParseComicList on a synthetic 8 MiB page (MB/s of UTF-16
 // text), next to a plain search of the same text for "<li>". The dense page is
-// entries only (about 60000 records); the sparse one has a month's worth (about
+// entries only (about 80000 records); the sparse one has a month's worth (about
 // 2000) with markup between them.
 #include <benchmark/benchmark.h>
 
