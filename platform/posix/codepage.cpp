@@ -109,6 +109,19 @@ class Sink {
   }
   bool Put(Unit unit) { return Put(&unit, 1); }
 
+  // Several whole characters at once; false, with nothing taken, when they do
+  // not all fit (the caller then puts them one character at a time).
+  bool PutRun(const Unit* units, std::size_t n) {
+    if (full_ || n > static_cast<std::size_t>(INT_MAX - count_)) return false;
+    const int length = static_cast<int>(n);
+    if (capacity_ != 0) {
+      if (length > capacity_ - count_) return false;
+      std::memcpy(dst_ + count_, units, sizeof(Unit) * n);
+    }
+    count_ += length;
+    return true;
+  }
+
   int Result() const { return full_ ? 0 : count_; }
 
  private:
@@ -118,7 +131,10 @@ class Sink {
   bool full_ = false;
 };
 
+// iconv hands out whole characters, so a run that fits is taken in one copy;
+// only a run that would overflow the buffer is cut character by character.
 bool PutWideUnits(Sink<WCHAR>* sink, const char16_t* units, std::size_t n) {
+  if (sink->PutRun(units, n)) return true;
   for (std::size_t i = 0; i < n;) {
     int length = IsHighSurrogate(units[i]) && i + 1 < n && IsLowSurrogate(units[i + 1]) ? 2 : 1;
     if (!sink->Put(units + i, length)) return false;
@@ -128,6 +144,7 @@ bool PutWideUnits(Sink<WCHAR>* sink, const char16_t* units, std::size_t n) {
 }
 
 bool PutBytes932(Sink<char>* sink, const char* bytes, std::size_t n) {
+  if (sink->PutRun(bytes, n)) return true;
   for (std::size_t i = 0; i < n;) {
     int length = IsLeadByte932(static_cast<unsigned char>(bytes[i])) && i + 1 < n ? 2 : 1;
     if (!sink->Put(bytes + i, length)) return false;
@@ -141,7 +158,7 @@ bool Decode932(const char* src, std::size_t n, Sink<WCHAR>* sink) {
   if (!cd.ok()) return false;
   char* in = const_cast<char*>(src);
   std::size_t inLeft = n;
-  char16_t chunk[256];
+  char16_t chunk[4096];
   while (inLeft > 0) {
     char* out = reinterpret_cast<char*>(chunk);
     std::size_t outLeft = sizeof chunk;
@@ -219,7 +236,7 @@ bool PutDefault(EncodeState* state) {
 bool EncodeRun932(iconv_t cd, const char16_t* units, std::size_t n, EncodeState* state) {
   char* in = reinterpret_cast<char*>(const_cast<char16_t*>(units));
   std::size_t inLeft = n * sizeof(char16_t);
-  char chunk[512];
+  char chunk[8192];
   while (inLeft > 0) {
     char* out = chunk;
     std::size_t outLeft = sizeof chunk;
