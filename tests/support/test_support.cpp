@@ -243,7 +243,17 @@ std::string SourceDir() { return ZEMLIK_SOURCE_DIR; }
 
 ProcessResult RunZemlik(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env) {
-  return RunProcess(ZemlikBinary(), args, env);
+  std::vector<std::string> command;
+  if (const char* wrapper = std::getenv("ZEMLIK_TEST_WRAPPER")) {
+    std::istringstream words(wrapper);
+    for (std::string word; words >> word;) command.push_back(word);
+  }
+  if (command.empty()) return RunProcess(ZemlikBinary(), args, env);
+  const std::string program = command.front();
+  command.erase(command.begin());
+  command.push_back(ZemlikBinary());
+  command.insert(command.end(), args.begin(), args.end());
+  return RunProcess(program, command, env);
 }
 
 }  // namespace zemlik::testing

@@ -54,7 +54,10 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env = {});
 
-// RunProcess on the built binary (build/zemlik of this build tree).
+// RunProcess on the built binary (build/zemlik of this build tree). When the environment
+// variable ZEMLIK_TEST_WRAPPER is set, its blank-separated words (the first a full path)
+// run the binary: ZEMLIK_TEST_WRAPPER="/usr/bin/valgrind --error-exitcode=99 ..." runs
+// every end-to-end case under valgrind.
 ProcessResult RunZemlik(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env = {});
 
