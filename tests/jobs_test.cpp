@@ -1,20 +1,23 @@
 // The network jobs end to end: the real binary, a forward-proxy fixture on loopback
 // reached through http_proxy, real files under a temporary device root.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/support/cp932.h"
 #include "tests/support/http_fixture.h"
+#include "tests/support/proxy_target.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
+using zemlik::testing::Cp932;
 using zemlik::testing::FileExists;
 using zemlik::testing::ProcessResult;
+using zemlik::testing::ProxyTarget;
 using zemlik::testing::ReadFileBytes;
 using zemlik::testing::RunZemlik;
 using zemlik::testing::TempFolder;
@@ -22,21 +25,6 @@ using zemlik::testing::WriteFileBytes;
 
 using Names = std::vector<std::string>;
 using Env = std::map<std::string, std::string>;
-
-// UTF-8 text as code page 932 bytes (the device's ANSI code page).
-std::string Cp932(const std::string& utf8) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  std::string out(utf8.size() * 2 + 16, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  char* to = out.data();
-  size_t outLeft = out.size();
-  const size_t converted = iconv(cd, &in, &inLeft, &to, &outLeft);
-  iconv_close(cd);
-  EXPECT_NE(converted, static_cast<size_t>(-1)) << utf8;
-  out.resize(out.size() - outLeft);
-  return out;
-}
 
 const std::string kComicPage =
     "<html><body>\r\n<p>全3件中 1～3件を表示します。</p>\r\n<table><tr><td><ul>\r\n"
@@ -67,6 +55,11 @@ const std::string kBooklist =
     "発売日,出版社,書名,著者,価格\r\n"
     "12/05,講談社,海辺の図書館 3,青山ミナト,450\r\n"
     "12/12,集英社,星をかぞえる猫,小川ひより,420\r\n";
+
+// The request line of a GET for http://host + target through the proxy.
+std::string Get(const std::string& host, const std::string& target) {
+  return "GET " + ProxyTarget(host, target) + " HTTP/1.1";
+}
 
 const std::string kComicPath = "/comic/comic0812_listdate.html";
 const std::string kBunkoPath = "/bunko/bunko0812_listdate.html";
@@ -112,7 +105,7 @@ TEST_F(JobsTest, ComicListIsFetchedThroughTheProxyAndWrittenAsCsv) {
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(RequestLines(), Names{"GET http://www.bookshop.example" + kComicPath + " HTTP/1.1"});
+  EXPECT_EQ(RequestLines(), Names{Get("www.bookshop.example", kComicPath)});
   EXPECT_EQ(ReadFileBytes(OutputFile()), Cp932(kComicCsv));
   EXPECT_EQ(root_.List(), (Names{"My Documents", "My Documents/monthlist.csv"}));
 }
@@ -121,7 +114,7 @@ TEST_F(JobsTest, BunkoListIsFetchedThroughTheProxyAndWrittenAsCsv) {
   const ProcessResult r = Run({"/k:bunko-ta", "/d:08/12", "/o:\\My Documents\\bunko.csv"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(RequestLines(), Names{"GET http://www.bookshop.example" + kBunkoPath + " HTTP/1.1"});
+  EXPECT_EQ(RequestLines(), Names{Get("www.bookshop.example", kBunkoPath)});
   EXPECT_EQ(ReadFileBytes(OutputFile("bunko.csv")), Cp932(kBunkoCsv));
 }
 
@@ -130,7 +123,7 @@ TEST_F(JobsTest, BooklistIsStoredAsOneTextLine) {
   const ProcessResult r = Run({"/k:comic-wf", "/d:2008/12", "/c:bin"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(RequestLines(), Names{"GET http://www.booklist.example" + kBooklistPath + " HTTP/1.1"});
+  EXPECT_EQ(RequestLines(), Names{Get("www.booklist.example", kBooklistPath)});
   EXPECT_EQ(ReadFileBytes(OutputFile()), Cp932(kBooklist) + "\r\n");
   EXPECT_EQ(root_.List(), (Names{"My Documents", "My Documents/monthlist.csv"}));
 }
@@ -147,8 +140,8 @@ TEST_F(JobsTest, UrlJobStoresTheBodyAsTheCharsetSays) {
   r = Run({"/k:url", "/u:http://files.example/note.txt", "/c:utf8", "/o:\\My Documents\\n"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(ReadFileBytes(OutputFile("n")), Cp932("ノート\n") + "\r\n");
-  EXPECT_EQ(RequestLines(), (Names{"GET http://files.example/data.bin?m=12 HTTP/1.1",
-                                   "GET http://files.example/note.txt HTTP/1.1"}));
+  EXPECT_EQ(RequestLines(), (Names{Get("files.example", "/data.bin?m=12"),
+                                   Get("files.example", "/note.txt")}));
 }
 
 // The year and month come from /d:, the year prefix of the records from the clock.
@@ -167,11 +160,11 @@ TEST_F(JobsTest, SourcePathsFollowTheTargetMonth) {
 
   EXPECT_EQ(
       RequestLines(),
-      (Names{"GET http://www.bookshop.example/comic/comic0901_listdate.html HTTP/1.1",
-             "GET http://www.bookshop.example/comic/comic-112_listdate.html HTTP/1.1",
-             "GET http://www.booklist.example/review/kurodai/data/booklist/08.csv HTTP/1.1",
-             "GET http://www.booklist.example/review/kurodai/data/booklist/jan10.csv HTTP/1.1",
-             "GET http://www.bookshop.example/bunko/bunko1001_listdate.html HTTP/1.1"}));
+      (Names{Get("www.bookshop.example", "/comic/comic0901_listdate.html"),
+             Get("www.bookshop.example", "/comic/comic-112_listdate.html"),
+             Get("www.booklist.example", "/review/kurodai/data/booklist/08.csv"),
+             Get("www.booklist.example", "/review/kurodai/data/booklist/jan10.csv"),
+             Get("www.bookshop.example", "/bunko/bunko1001_listdate.html")}));
 }
 
 TEST_F(JobsTest, AMalformedPageKeepsTheRecordsBeforeItAndSucceeds) {
@@ -246,7 +239,7 @@ TEST_F(JobsTest, AConnectionThatComesUpLaterIsWaitedFor) {
       Run({"/k:comic-ta", "/d:2008/12"}, {{"ZEMLIK_CONNMGR", "0x40,1500ms,0x11,0x10,0x40"}});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(RequestLines(), Names{"GET http://www.bookshop.example" + kComicPath + " HTTP/1.1"});
+  EXPECT_EQ(RequestLines(), Names{Get("www.bookshop.example", kComicPath)});
   EXPECT_EQ(ReadFileBytes(OutputFile()), Cp932(kComicCsv));
 }
 

@@ -1,0 +1,24 @@
+// Windows test helpers' view of the host: the tests run under wine on a Linux host,
+// where Windows programs see the Unix file system through drive Z:. Internal to
+// tests/support/win32.
+#pragma once
+
+#include <string>
+
+namespace zemlik::testing {
+
+std::wstring Wide(const std::string& utf8);
+std::string Narrow(const std::wstring& wide);
+
+// A path as Windows programs name it: under wine a Unix path ("/work/x") becomes
+// its DOS form ("Z:\work\x"); anything else is returned as it is.
+std::wstring WindowsPath(const std::string& path);
+// A Windows path as Unix programs started from wine need it; empty when this is
+// not wine or the path has no Unix form.
+std::string UnixPath(const std::wstring& path);
+
+// CommandLineToArgvW's inverse for one word: quoted and escaped so that the
+// word comes back exactly.
+std::wstring QuoteWord(const std::wstring& word);
+
+}  // namespace zemlik::testing
