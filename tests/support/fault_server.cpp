@@ -111,6 +111,8 @@ std::vector<std::string> FaultServer::Requests() const {
   return heads;
 }
 
+std::string FaultServer::GzipSent() const { return ReadFileBytes(dir_ + "/gzip").value_or(""); }
+
 ProcessResult RunZemlikWithin(int seconds, const std::vector<std::string>& args,
                               const std::map<std::string, std::string>& env) {
   const char* wrapperText = std::getenv("ZEMLIK_TEST_WRAPPER");

@@ -45,6 +45,8 @@ class FaultServer {
 
   // Every request head received so far (request line and headers), in arrival order.
   std::vector<std::string> Requests() const;
+  // The bytes the last "gzip" answer sent as its body.
+  std::string GzipSent() const;
 
  private:
   void WriteState(const std::string& name, const std::string& bytes) const;

@@ -26,7 +26,8 @@ The body of the faults that send one is STATE_DIR/body (bytes; empty when missin
   huge-header-line one header line of 100 KB, then the body
   redirect-loop    302 to the same target, every time
   redirect-closed:PORT  302 to http://127.0.0.1:PORT/closed
-  gzip             the body gzip-compressed with Content-Encoding: gzip, asked for or not
+  gzip             the body gzip-compressed with Content-Encoding: gzip, asked for or not;
+                   the compressed bytes are also written to STATE_DIR/gzip
   no-content       204 with no body
   trickle:SIZE     200 with a generated ASCII body of SIZE bytes, written in blocks of
                    64 KiB with a one-byte write between every two blocks
@@ -185,6 +186,9 @@ class Connection(socketserver.BaseRequestHandler):
             self.send_head("302 Found", [("Location", location), ("Content-Length", 0)])
         elif name == "gzip":
             packed = gzip.compress(body, mtime=0)
+            with open(os.path.join(STATE_DIR, "gzip.part"), "wb") as f:
+                f.write(packed)
+            os.rename(os.path.join(STATE_DIR, "gzip.part"), os.path.join(STATE_DIR, "gzip"))
             self.send_head("200 OK", [("Content-Encoding", "gzip"),
                                       ("Content-Length", len(packed))])
             sock.sendall(packed)
