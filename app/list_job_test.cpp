@@ -4,7 +4,6 @@
 #include "app/list_job.h"
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -17,27 +16,17 @@
 #include "platform/memory.h"
 #include "platform/sync.h"
 #include "platform/time.h"
+#include "tests/support/cp932.h"
 #include "tests/support/http_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
+using zemlik::testing::Cp932;
 using zemlik::testing::ReadFileBytes;
 using zemlik::testing::TempFolder;
 using zemlik::testing::Utf16;
-
-std::string Cp932(const std::string& utf8) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  std::string out(utf8.size() * 2 + 16, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  char* to = out.data();
-  size_t outLeft = out.size();
-  EXPECT_NE(iconv(cd, &in, &inLeft, &to, &outLeft), static_cast<size_t>(-1));
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
+using zemlik::testing::WString;
 
 const std::string kComicPage =
     "<p>2件を表示します。</p><table>"
@@ -72,7 +61,7 @@ class ListJobTest : public ::testing::Test {
     options_.targetDate = SYSTEMTIME{2008, 12, 0, 0, 0, 0, 0, 0};
     options_.url = nullptr;
     options_.charset = kCharsetSjis;
-    const std::u16string path = Utf16(outputPath_);
+    const WString path = Utf16(outputPath_);
     ASSERT_LT(path.size(), kOutputPathLength);
     path.copy(options_.outputPath, path.size());
     options_.outputPath[path.size()] = 0;
@@ -105,7 +94,7 @@ TEST_F(ListJobTest, EveryAllocationFailureGivesOneOfTheJobsCodes) {
       {kListComicWf, kJobBooklistNoUrlBuffer, kJobBooklistNotFetched, Cp932(kBooklist) + "\r\n"},
       {kListUrl, 0, kJobUrlNotFetched, "any\r\n"},
   };
-  const std::u16string anyUrl = u"http://files.example/any.txt";
+  const WString anyUrl = TEXT("http://files.example/any.txt");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.kind);
     options_.kind = c.kind;

@@ -14,6 +14,7 @@ using zemlik::testing::ReadFileBytes;
 using zemlik::testing::TempFolder;
 using zemlik::testing::Utf16;
 using zemlik::testing::WriteFileBytes;
+using zemlik::testing::WString;
 
 class FixedClock : public platform::Clock {
  public:
@@ -49,7 +50,7 @@ class NowTimeTest : public ::testing::Test {
     options.kind = 5;
     options.targetDate.wYear = 1999;
     options.targetDate.wMonth = 7;
-    const std::u16string path = Utf16(hostPath);
+    const WString path = Utf16(hostPath);
     EXPECT_LT(path.size(), kOutputPathLength);
     path.copy(options.outputPath, kOutputPathLength - 1);
     return options;

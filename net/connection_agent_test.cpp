@@ -13,12 +13,14 @@
 #include "platform/connmgr.h"
 #include "platform/memory.h"
 #include "platform/sync.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
 using platform::ConnectionScript;
 using platform::ConnectionScriptItem;
 using namespace std::chrono_literals;
+using zemlik::testing::WString;
 
 constexpr auto kPatience = 10s;  // a bound for waits that end at once when all is well
 
@@ -52,9 +54,9 @@ class FakeManager : public platform::ConnectionManager {
 
   HRESULT ProxyConfig(PROXY_CONFIG* config) override {
     if (proxyType != 0) config->dwType = proxyType;
-    std::memcpy(config->szProxyServer, u"proxy.example:8080", 38);
-    std::memcpy(config->szUsername, u"user", 10);
-    std::memcpy(config->szPassword, u"secret", 14);
+    std::memcpy(config->szProxyServer, TEXT("proxy.example:8080"), 38);
+    std::memcpy(config->szUsername, TEXT("user"), 10);
+    std::memcpy(config->szPassword, TEXT("secret"), 14);
     return proxyAnswer;
   }
 
@@ -93,7 +95,7 @@ class FakeManager : public platform::ConnectionManager {
   GUID network = {0x11223344, 0x5566, 0x7788, {0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00}};
   bool holdEstablish = false;
 
-  std::u16string mapped;
+  WString mapped;
   BYTE requestBytes[64] = {};
   bool establishEntered = false;
   LONG releasedWith = -1;
@@ -151,7 +153,7 @@ class RecordingAgent : public ProxyConnectionAgent {
   }
 
   // Fields, read only while no worker runs.
-  std::u16string Url() const { return url != nullptr ? std::u16string(url) : u"(null)"; }
+  WString Url() const { return url != nullptr ? WString(url) : TEXT("(null)"); }
   BOOL ProxyRequested() const { return proxyRequested; }
   LONG CacheOnRelease() const { return cacheOnRelease; }
   DWORD LastStatus() const { return lastStatus; }
@@ -196,7 +198,7 @@ class ConnectionAgentTest : public ::testing::Test {
   }
 
   // Starts the agent as the job does and returns Start's result.
-  HRESULT StartAgent() { return agent_->Start(u"http://www.portal.example", FALSE); }
+  HRESULT StartAgent() { return agent_->Start(TEXT("http://www.portal.example"), FALSE); }
 
   bool ConnectedEventSet() { return WaitForSingleObject(ConnectedEvent, 0) == WAIT_OBJECT_0; }
 
@@ -218,7 +220,7 @@ TEST_F(ConnectionAgentTest, WaitingThenConnectedReadsTheProxyAndKeepsWatchingUnt
   EXPECT_EQ(manager_->WaitForRelease(), 0);
   EXPECT_EQ(agent_->Connection(), nullptr);
   EXPECT_EQ(agent_->LastStatus(), 0x10u);
-  EXPECT_EQ(manager_->mapped, u"http://www.portal.example");
+  EXPECT_EQ(manager_->mapped, TEXT("http://www.portal.example"));
 
   // The request record, byte for byte: size, mask, flags, priority, exclusive,
   // disabled, the mapped network, six zero fields.
@@ -232,7 +234,7 @@ TEST_F(ConnectionAgentTest, WaitingThenConnectedReadsTheProxyAndKeepsWatchingUnt
   EXPECT_EQ(agent_->ProxyFound(), TRUE);
   PROXY_CONFIG record{};
   record.dwType = CONNMGR_FLAG_PROXY_HTTP;
-  std::memcpy(record.szProxyServer, u"proxy.example:8080", 38);
+  std::memcpy(record.szProxyServer, TEXT("proxy.example:8080"), 38);
   EXPECT_EQ(std::memcmp(&agent_->ProxyConfig(), &record, sizeof record), 0);
 }
 
@@ -372,9 +374,9 @@ TEST_F(ConnectionAgentTest, FailingOrNonHttpProxyAnswerStillSetsTheEvent) {
     // The record holds what the provider left, credentials included.
     PROXY_CONFIG record{};
     record.dwType = c.typeLeft;
-    std::memcpy(record.szProxyServer, u"proxy.example:8080", 38);
-    std::memcpy(record.szUsername, u"user", 10);
-    std::memcpy(record.szPassword, u"secret", 14);
+    std::memcpy(record.szProxyServer, TEXT("proxy.example:8080"), 38);
+    std::memcpy(record.szUsername, TEXT("user"), 10);
+    std::memcpy(record.szPassword, TEXT("secret"), 14);
     EXPECT_EQ(std::memcmp(&agent_->ProxyConfig(), &record, sizeof record), 0);
   }
 }
@@ -447,15 +449,15 @@ TEST_F(ConnectionAgentTest, StartEndsAWorkerThatOutlivedStopBeforeItStartsAnothe
 TEST_F(ConnectionAgentTest, StartWithoutAStopEventStillCopiesAndMapsTheUrl) {
   agent_->DropStopEvent();
   manager_->mapAnswer = static_cast<HRESULT>(0x80049999u);
-  EXPECT_EQ(agent_->Start(u"http://a.example", TRUE), E_INVALIDARG);
-  EXPECT_EQ(manager_->mapped, u"http://a.example");
-  EXPECT_EQ(agent_->Url(), u"http://a.example");
+  EXPECT_EQ(agent_->Start(TEXT("http://a.example"), TRUE), E_INVALIDARG);
+  EXPECT_EQ(manager_->mapped, TEXT("http://a.example"));
+  EXPECT_EQ(agent_->Url(), TEXT("http://a.example"));
   EXPECT_EQ(agent_->ProxyRequested(), TRUE);
   EXPECT_EQ(agent_->WorkerThread(), nullptr);
 
   manager_->mapAnswer = S_OK;
   EXPECT_EQ(agent_->Start(nullptr, FALSE), E_INVALIDARG);
-  EXPECT_EQ(agent_->Url(), u"http://a.example");
+  EXPECT_EQ(agent_->Url(), TEXT("http://a.example"));
   EXPECT_EQ(std::memcmp(&agent_->DestNetwork(), &manager_->network, sizeof(GUID)), 0);
   EXPECT_EQ(agent_->WorkerThread(), nullptr);
   EXPECT_TRUE(agent_->WorkerEnded());
@@ -464,20 +466,20 @@ TEST_F(ConnectionAgentTest, StartWithoutAStopEventStillCopiesAndMapsTheUrl) {
 TEST_F(ConnectionAgentTest, StartReportsAFailedMappingOrCopy) {
   EXPECT_EQ(agent_->Start(nullptr, FALSE), E_INVALIDARG);  // no URL stored yet
   manager_->mapAnswer = static_cast<HRESULT>(0x80049999u);
-  EXPECT_EQ(agent_->Start(u"http://b.example", FALSE), static_cast<HRESULT>(0x80049999u));
+  EXPECT_EQ(agent_->Start(TEXT("http://b.example"), FALSE), static_cast<HRESULT>(0x80049999u));
   EXPECT_EQ(agent_->WorkerThread(), nullptr);
 
   manager_->mapAnswer = S_OK;
   platform::ResetAllocationCountForTesting();
   platform::SetAllocationFailureForTesting(1);
-  EXPECT_EQ(agent_->Start(u"http://c.example", FALSE), E_OUTOFMEMORY);
+  EXPECT_EQ(agent_->Start(TEXT("http://c.example"), FALSE), E_OUTOFMEMORY);
   platform::SetAllocationFailureForTesting(0);
-  EXPECT_EQ(agent_->Url(), u"(null)");
+  EXPECT_EQ(agent_->Url(), TEXT("(null)"));
   EXPECT_EQ(agent_->WorkerThread(), nullptr);
 
   // A proxy request goes out in the request record's flags.
   manager_->statuses = {0x10};
-  ASSERT_EQ(agent_->Start(u"http://c.example", TRUE), 0);
+  ASSERT_EQ(agent_->Start(TEXT("http://c.example"), TRUE), 0);
   ASSERT_EQ(WaitForSingleObject(ConnectedEvent, 10000), WAIT_OBJECT_0);
   EXPECT_EQ(agent_->Stop(), 0);
   EXPECT_EQ(manager_->requestBytes[8], 1);

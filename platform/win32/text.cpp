@@ -21,6 +21,9 @@ int MultiByteToWideChar932(UINT codePage, DWORD flags, LPCSTR src, int srcLength
 
 int WideCharToMultiByte932(UINT codePage, DWORD flags, LPCWSTR src, int srcLength, LPSTR dst,
                            int dstSize, LPCSTR defaultChar, LPBOOL usedDefaultChar) {
+  // A character the page lacks becomes the default character, as on every host:
+  // no best-fit look-alike ("e" for "\u00e9").
+  if (codePage == CP_ACP) flags |= WC_NO_BEST_FIT_CHARS;
   return ::WideCharToMultiByte(DeviceCodePage(codePage), flags, src, srcLength, dst, dstSize,
                                defaultChar, usedDefaultChar);
 }

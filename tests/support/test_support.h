@@ -6,7 +6,10 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/win32.h"
 
 namespace zemlik::testing {
 
@@ -36,9 +39,14 @@ std::optional<std::string> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 
+// The program's wide strings: WCHAR is char16_t on POSIX and wchar_t on Windows,
+// UTF-16 on both. Literals of it are TEXT("...").
+using WString = std::basic_string<WCHAR>;
+using WStringView = std::basic_string_view<WCHAR>;
+
 // UTF-16 <-> UTF-8 for building wide test inputs and comparing wide outputs.
-std::u16string Utf16(const std::string& utf8);
-std::string Utf8(const std::u16string& utf16);
+WString Utf16(const std::string& utf8);
+std::string Utf8(const WString& utf16);
 
 struct ProcessResult {
   int exitCode = -1;  // the exit status, or 128 + signal when killed by a signal

@@ -84,8 +84,8 @@ bool FileExists(const std::string& path) {
   return fs::exists(fs::path(Wide(path)), ec);
 }
 
-std::u16string Utf16(const std::string& utf8) {
-  std::u16string out;
+WString Utf16(const std::string& utf8) {
+  WString out;
   size_t i = 0;
   while (i < utf8.size()) {
     const unsigned char lead = static_cast<unsigned char>(utf8[i]);
@@ -109,17 +109,17 @@ std::u16string Utf16(const std::string& utf8) {
       }
     }
     if (cp >= 0x10000) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+      out.push_back(static_cast<WCHAR>(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(static_cast<WCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      out.push_back(static_cast<WCHAR>(cp));
     }
     i += length;
   }
   return out;
 }
 
-std::string Utf8(const std::u16string& utf16) {
+std::string Utf8(const WString& utf16) {
   std::string out;
   for (size_t i = 0; i < utf16.size(); ++i) {
     char32_t cp = utf16[i];
