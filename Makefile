@@ -1,6 +1,6 @@
 # The README's two commands: `make run` and `make test`. Each installs what the
 # host lacks, configures and builds, then runs.
-.PHONY: run test deps build test-asan test-tsan fuzz bench clean
+.PHONY: run test deps build test-asan test-tsan fuzz bench clean test-windows
 
 JOBS ?= $(shell nproc)
 
@@ -36,6 +36,16 @@ bench:
 	tools/install-deps.sh base bench
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
+
+# The Windows build (mingw-w64, static runtime): its suites run under wine in a fresh
+# prefix inside build-mingw, under Xvfb for the usage box; then the Linux build's
+# parity test runs the same jobs through both builds and compares the bytes.
+test-windows: build
+	tools/install-deps.sh base test windows
+	cmake --preset mingw
+	cmake --build --preset mingw -j $(JOBS)
+	xvfb-run -a ctest --preset mingw -j $(JOBS)
+	ZEMLIK_WINDOWS_BUILD=$(CURDIR)/build-mingw ctest --preset default -R '^WindowsParityTest\.'
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-bench

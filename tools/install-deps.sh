@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, and nothing when
 # they are all present. Prints every command it runs.
-# Usage: tools/install-deps.sh [base|test|fuzz|bench]...
+# Usage: tools/install-deps.sh [base|test|fuzz|bench|windows]...
+# windows: the mingw-w64 cross compiler, GoogleTest's sources, wine, Xvfb, and the
+# ja_JP.UTF-8 locale (generated when missing) that gives wine the code page 932.
 set -euo pipefail
 
 want=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev ca-certificates)
@@ -11,9 +13,23 @@ for group in "$@"; do
     test) want+=(libgtest-dev libgmock-dev python3 openssl) ;;
     fuzz) want+=(clang libclang-rt-dev) ;;
     bench) want+=(libbenchmark-dev curl) ;;
+    windows) want+=(g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xauth locales python3)
+      windows=1 ;;
     *) echo "install-deps: unknown group $group" >&2; exit 2 ;;
   esac
 done
+
+windows=${windows:-0}
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
+run() { echo "+ $*"; "$@"; }
+
+# Wine takes its ANSI code page from the locale; ja_JP.UTF-8 makes it 932.
+make_japanese_locale() {
+  if [ "$windows" = 1 ] && ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+    run "${sudo[@]}" localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+  fi
+}
 
 missing=()
 for pkg in "${want[@]}"; do
@@ -21,10 +37,11 @@ for pkg in "${want[@]}"; do
     missing+=("$pkg")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  make_japanese_locale
+  exit 0
+fi
 
-sudo=()
-if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
-run() { echo "+ $*"; "$@"; }
 run "${sudo[@]}" apt-get update -qq
 run "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+make_japanese_locale

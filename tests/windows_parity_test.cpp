@@ -1,0 +1,142 @@
+// The Windows build against this one: the same jobs through one fixture with the same
+// pages and the same clock. The bytes each build sends and the files each writes must
+// be equal. Runs on Linux when ZEMLIK_WINDOWS_BUILD names a mingw build folder (make
+// test-windows sets it): its zemlik.exe runs under wine with the folder's prefix.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/cp932.h"
+#include "tests/support/http_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using zemlik::testing::Cp932;
+using zemlik::testing::ProcessResult;
+using zemlik::testing::ReadFileBytes;
+using zemlik::testing::RunProcess;
+using zemlik::testing::RunZemlik;
+using zemlik::testing::TempFolder;
+
+using Args = std::vector<std::string>;
+using Env = std::map<std::string, std::string>;
+
+const std::string kComicPage =
+    "<p>全2件中 1～2件を表示します。</p><table><tr><td><ul>\r\n"
+    "<li>12/05　　講談社　　海辺の図書館　第3巻　　青山ミナト　　\\450　　新刊　　</li>\r\n"
+    "<li>12/19　　小学館　　鉄路のむこう～前編　　北村サトシ　　\\550　　初回限定版あり　　</li>\r\n"
+    "</ul></td></tr></table>\r\n";
+const std::string kBunkoPage =
+    "<p>全1件中 1～1件を表示します。</p><table><tr><td><ul>\r\n"
+    "<li>12/08　　新潮社　　新潮文庫　　古い港町の話　　川端ゆう　　\\590　　</li>\r\n"
+    "</ul></td></tr></table>\r\n";
+const std::string kBooklist = "発売日,出版社,書名\r\n12/05,講談社,海辺の図書館 3\r\n";
+
+// What one run of one build left: its result, the requests the fixture saw (raw) and
+// the output file.
+struct Outcome {
+  ProcessResult process;
+  std::vector<std::string> requests;
+  std::optional<std::string> file;
+};
+
+class WindowsParityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* build = std::getenv("ZEMLIK_WINDOWS_BUILD");
+    if (build == nullptr || *build == 0) {
+      GTEST_SKIP() << "ZEMLIK_WINDOWS_BUILD names no Windows build (make test-windows sets it)";
+    }
+    windowsBuild_ = build;
+    ASSERT_TRUE(server_.ok());
+    server_.Route(HttpRoute("/comic/comic0812_listdate.html", Cp932(kComicPage)));
+    server_.Route(HttpRoute("/bunko/bunko0812_listdate.html", Cp932(kBunkoPage)));
+    server_.Route(HttpRoute("/review/kurodai/data/booklist/dec08.csv", Cp932(kBooklist)));
+    server_.Route(HttpRoute("/utf8.txt", "ノート～\n").Header("Content-Type", "text/plain"));
+    server_.Route(HttpRoute("/raw.bin", std::string("PK\x03\x04\0\xff\x80", 7)));
+  }
+
+  // Runs `args` with one build against the fixture, in a fresh device root, with the
+  // clock pinned; `proxy` puts the fixture in http_proxy.
+  Outcome Run(bool windows, const Args& args, bool proxy) {
+    TempFolder root;
+    Env env = {{"ZEMLIK_CLOCK", "2008-12-21 03:03:17"}, {"no_proxy", ""}, {"NO_PROXY", ""},
+               {"http_proxy", proxy ? server_.BaseUrl() : ""}, {"HTTP_PROXY", ""},
+               {"all_proxy", ""}, {"ALL_PROXY", ""}};
+    const size_t seen = server_.Requests().size();
+    Outcome outcome;
+    if (windows) {
+      // Wine shows the Unix file system as drive Z:.
+      std::string dosRoot = "Z:" + root.path();
+      for (char& c : dosRoot) {
+        if (c == '/') c = '\\';
+      }
+      env["ZEMLIK_ROOT"] = dosRoot;
+      Args wine = {windowsBuild_ + "/wineprefix", windowsBuild_ + "/zemlik.exe"};
+      wine.insert(wine.end(), args.begin(), args.end());
+      outcome.process = RunProcess(zemlik::testing::SourceDir() + "/cmake/wine-run.sh", wine, env);
+    } else {
+      env["ZEMLIK_ROOT"] = root.path();
+      outcome.process = RunZemlik(args, env);
+    }
+    const std::vector<HttpRecord> records = server_.Requests();
+    for (size_t i = seen; i < records.size(); ++i) outcome.requests.push_back(records[i].raw);
+    outcome.file = ReadFileBytes(root.Join("My Documents/monthlist.csv"));
+    return outcome;
+  }
+
+  // Both builds, then what must be equal between them.
+  void ExpectSameBytes(const Args& args, bool proxy) {
+    const Outcome onLinux = Run(false, args, proxy);
+    const Outcome onWindows = Run(true, args, proxy);
+    EXPECT_EQ(onLinux.process.exitCode, 0) << onLinux.process.err;
+    EXPECT_EQ(onWindows.process.exitCode, 0) << onWindows.process.err;
+    ASSERT_EQ(onLinux.requests.size(), 1u);
+    ASSERT_EQ(onWindows.requests.size(), 1u);
+    std::string windowsRequest = onWindows.requests[0];
+    if (proxy) {
+      // The one difference on the wire: wine's WinINet names the default port in the
+      // absolute URI of a proxy request ("http://host:80/path"); Windows' does not.
+      const size_t port = windowsRequest.find(":80/");
+      ASSERT_NE(port, std::string::npos) << windowsRequest;
+      ASSERT_LT(port, windowsRequest.find("\r\n"));
+      windowsRequest.erase(port, 3);
+    }
+    EXPECT_EQ(windowsRequest, onLinux.requests[0]);
+    ASSERT_TRUE(onLinux.file.has_value());
+    EXPECT_EQ(onWindows.file, onLinux.file);
+  }
+
+  std::string windowsBuild_;
+  HttpFixture server_;
+};
+
+TEST_F(WindowsParityTest, ListJobsThroughTheProxySendAndWriteTheSameBytes) {
+  for (const Args& args : {Args{"/k:comic-ta", "/d:2008/12"}, Args{"/k:bunko-ta", "/d:2008/12"},
+                           Args{"/k:comic-wf", "/d:2008/12"}}) {
+    SCOPED_TRACE(args.front());
+    ExpectSameBytes(args, true);
+  }
+}
+
+TEST_F(WindowsParityTest, UrlJobsSentDirectlyAreTheSameBytesOnTheWire) {
+  for (const char* charset : {"/c:utf8", "/c:bin", "/c:sjis"}) {
+    SCOPED_TRACE(charset);
+    const std::string target = std::string(charset) == "/c:bin" ? "/raw.bin" : "/utf8.txt";
+    ExpectSameBytes({"/k:url", "/u:" + server_.Url(target + "?q=a%20b&n=1"), charset}, false);
+  }
+}
+
+TEST_F(WindowsParityTest, NowTimeWritesTheSameFile) {
+  const Outcome onLinux = Run(false, {"/k:nowtime"}, false);
+  const Outcome onWindows = Run(true, {"/k:nowtime"}, false);
+  EXPECT_EQ(onWindows.process.exitCode, 0) << onWindows.process.err;
+  ASSERT_EQ(onLinux.file, std::optional<std::string>("date,time\r\n2008/12/21,03:03:17 \r\n"));
+  EXPECT_EQ(onWindows.file, onLinux.file);
+}
+
+}  // namespace
