@@ -3,19 +3,20 @@
 // existing file kept wherever no response came, nothing left behind, and no run that
 // outlives the layer's time limit (shortened to 2 s here) by much.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "tests/support/cp932.h"
 #include "tests/support/fault_server.h"
 #include "tests/support/http_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
+using zemlik::testing::Cp932;
 using zemlik::testing::FaultServer;
 using zemlik::testing::ProcessResult;
 using zemlik::testing::ReadFileBytes;
@@ -31,21 +32,6 @@ using Names = std::vector<std::string>;
 constexpr int kDeadlineSeconds = 60;
 constexpr char kTimeLimitMs[] = "2000";
 const std::string kOldFile = "old,file\r\n";
-
-// UTF-8 text as code page 932 bytes (the device's ANSI code page).
-std::string Cp932(const std::string& utf8) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  std::string out(utf8.size() * 2 + 16, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  char* to = out.data();
-  size_t outLeft = out.size();
-  const size_t converted = iconv(cd, &in, &inLeft, &to, &outLeft);
-  iconv_close(cd);
-  EXPECT_NE(converted, static_cast<size_t>(-1)) << utf8;
-  out.resize(out.size() - outLeft);
-  return out;
-}
 
 std::string Utf16Le(const std::string& utf8) {
   std::string out;
