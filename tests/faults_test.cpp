@@ -353,13 +353,25 @@ std::string TrickleBody(size_t size) {
   return body;
 }
 
+// ThreadSanitizer's iconv interceptor checks all the input left on every call, which makes
+// decoding a text body quadratic under it: 50 MiB take minutes there.
+#if defined(__SANITIZE_THREAD__)
+constexpr size_t kTextTrickle = 4u << 20;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr size_t kTextTrickle = 4u << 20;
+#else
+constexpr size_t kTextTrickle = 50u << 20;
+#endif
+#else
+constexpr size_t kTextTrickle = 50u << 20;
+#endif
+
 // 50 MiB written in 64 KiB blocks with a one-byte write between every two.
 TEST_F(FaultsTest, FiftyMebibytesInSmallPiecesArriveWhole) {
-  constexpr size_t kSize = 50u << 20;
-  const std::string body = TrickleBody(kSize);
-  const std::string fault = "trickle:" + std::to_string(kSize);
-  std::vector<Job> jobs = Jobs();
-  for (const Job& job : jobs) {
+  for (const Job& job : Jobs()) {
+    const size_t size = job.name == "url bin" ? 50u << 20 : kTextTrickle;
+    const std::string body = TrickleBody(size);
     std::string expected;
     if (job.name == "url bin") {
       expected = body;
@@ -371,7 +383,7 @@ TEST_F(FaultsTest, FiftyMebibytesInSmallPiecesArriveWhole) {
       continue;
     }
     SCOPED_TRACE(job.name);
-    ExpectStored(Run(job, fault), expected);
+    ExpectStored(Run(job, "trickle:" + std::to_string(size)), expected);
   }
 }
 
