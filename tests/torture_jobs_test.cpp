@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,9 @@ struct TortureJob {
   std::string file;  // the output file when nothing fails
   std::vector<Phase> phases;
 };
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const TortureJob& job, std::ostream* os) { *os << job.name; }
 
 // Failures before the request is sent, and in and after the request, of a download.
 const Outcome kRejected{2, std::nullopt, 0};

@@ -7,6 +7,7 @@
 // Leaks show at the end of the process under the asan preset.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,8 @@ struct ParserCase {
   const char* name;
   Parser parser;
 };
+
+void PrintTo(const ParserCase& c, std::ostream* os) { *os << c.name; }
 
 class TorturePagesTest : public ::testing::TestWithParam<ParserCase> {
  protected:
