@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
@@ -153,6 +154,29 @@ bool PutBytes932(Sink<char>* sink, const char* bytes, std::size_t n) {
   return true;
 }
 
+// iconv is handed at most this much input per call. After an invalid or
+// unmappable character glibc's converter does work in proportion to all the
+// input it was given, so one call over the whole rest made a long text with
+// many such characters quadratic.
+constexpr std::size_t kIconvWindow = 4096;
+
+enum class Step { kGoOn, kInvalid, kFailed };
+
+// One bounded iconv call over the front of the input; *inLeft counts all the
+// input still to convert. kInvalid leaves *in at the offending sequence.
+Step ConvertWindow(iconv_t cd, char** in, std::size_t* inLeft, char** out, std::size_t* outLeft) {
+  const std::size_t window = std::min(*inLeft, kIconvWindow);
+  std::size_t windowLeft = window;
+  const std::size_t r = iconv(cd, in, &windowLeft, out, outLeft);
+  const int error = errno;
+  *inLeft -= window - windowLeft;
+  if (r != static_cast<std::size_t>(-1) || error == E2BIG) return Step::kGoOn;
+  // A character cut by the window's edge is whole in the next window.
+  if (error == EINVAL && windowLeft < *inLeft) return Step::kGoOn;
+  if (error == EILSEQ || error == EINVAL) return Step::kInvalid;
+  return Step::kFailed;
+}
+
 bool Decode932(const char* src, std::size_t n, Sink<WCHAR>* sink) {
   Borrowed cd(DescriptorCache::kDecode932);
   if (!cd.ok()) return false;
@@ -162,11 +186,10 @@ bool Decode932(const char* src, std::size_t n, Sink<WCHAR>* sink) {
   while (inLeft > 0) {
     char* out = reinterpret_cast<char*>(chunk);
     std::size_t outLeft = sizeof chunk;
-    std::size_t r = iconv(cd.get(), &in, &inLeft, &out, &outLeft);
-    int error = errno;
+    Step step = ConvertWindow(cd.get(), &in, &inLeft, &out, &outLeft);
     if (!PutWideUnits(sink, chunk, (sizeof chunk - outLeft) / sizeof(char16_t))) return false;
-    if (r != static_cast<std::size_t>(-1) || error == E2BIG) continue;
-    if (error != EILSEQ && error != EINVAL) return false;
+    if (step == Step::kGoOn) continue;
+    if (step == Step::kFailed) return false;
     // One replacement per offending byte; the next byte starts afresh.
     if (!sink->Put(kDecodeReplacement932)) return false;
     ++in;
@@ -240,11 +263,10 @@ bool EncodeRun932(iconv_t cd, const char16_t* units, std::size_t n, EncodeState*
   while (inLeft > 0) {
     char* out = chunk;
     std::size_t outLeft = sizeof chunk;
-    std::size_t r = iconv(cd, &in, &inLeft, &out, &outLeft);
-    int error = errno;
+    Step step = ConvertWindow(cd, &in, &inLeft, &out, &outLeft);
     if (!PutBytes932(state->sink, chunk, sizeof chunk - outLeft)) return false;
-    if (r != static_cast<std::size_t>(-1) || error == E2BIG) continue;
-    if (error != EILSEQ && error != EINVAL) return false;
+    if (step == Step::kGoOn) continue;
+    if (step == Step::kFailed) return false;
     const auto* at = reinterpret_cast<const char16_t*>(in);
     std::size_t skip =
         inLeft >= 2 * sizeof(char16_t) && IsHighSurrogate(at[0]) && IsLowSurrogate(at[1]) ? 2 : 1;

@@ -136,6 +136,34 @@ TEST(CodePage932, LongTextsConvertWhole) {
   EXPECT_EQ(Encode(text), bytes);
 }
 
+// The layer converts in bounded runs: a character across a run's edge stays
+// whole, and a long stretch of replacements converts like a short one.
+TEST(CodePage932, CharactersAcrossRunEdgesAndLongStretchesOfReplacements) {
+  std::string bytes(4095, 'a');
+  std::u16string text(4095, u'a');
+  bytes += "\x82\xA0";
+  text += u'\u3042';
+  for (int i = 0; i < 20000; ++i) {
+    bytes += '\x80';
+    text += u'\u30FB';
+  }
+  bytes += "\x82\xA0";
+  text += u'\u3042';
+  EXPECT_EQ(Decode(bytes), text);
+
+  std::u16string wide(2047, u'a');
+  std::string narrow(2047, 'a');
+  wide += u"\U0001F600";  // its two units straddle the first run's edge
+  narrow += '?';
+  for (int i = 0; i < 20000; ++i) {
+    wide += u'\uAC00';
+    narrow += '?';
+  }
+  wide += u'\u3042';
+  narrow += "\x82\xA0";
+  EXPECT_EQ(Encode(wide), narrow);
+}
+
 TEST(CodePage932, ConversionsRunSideBySideOnSeveralThreads) {
   std::vector<std::thread> threads;
   std::vector<int> failures(4, 0);
