@@ -1,8 +1,9 @@
 # The README's two commands: `make run` and `make test`. Each installs what the
 # host lacks, configures and builds, then runs.
-.PHONY: run test deps build test-asan test-tsan fuzz bench clean test-windows
+.PHONY: run test deps build test-asan test-tsan fuzz fuzz-smoke bench clean test-windows
 
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
 
 build:
 	tools/install-deps.sh base test
@@ -31,6 +32,10 @@ fuzz:
 	tools/install-deps.sh base fuzz
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
+
+# Each fuzz target for FUZZ_SECONDS (default 60), two at a time, from its seed corpus.
+fuzz-smoke: fuzz
+	tools/fuzz-smoke.sh $(FUZZ_SECONDS)
 
 bench:
 	tools/install-deps.sh base bench
