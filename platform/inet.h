@@ -21,8 +21,22 @@
 #include "platform/win32.h"
 
 #if defined(_WIN32)
-// Windows has WinINet itself: the system's calls, as they are.
+// Windows has WinINet itself: the system's calls, as they are, the proxy being the
+// system's setting. Only InternetOpenW and InternetConnectW go through the layer,
+// which gives their handles the time limits above: connect, send and receive 60 s
+// each, or ZEMLIK_INET_TIMEOUT_MS.
 #include <wininet.h>
+
+namespace platform {
+HINTERNET TimedInternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy,
+                             LPCWSTR proxyBypass, DWORD flags);
+HINTERNET TimedInternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT serverPort,
+                                LPCWSTR userName, LPCWSTR password, DWORD service, DWORD flags,
+                                DWORD_PTR context);
+}  // namespace platform
+#define InternetOpenW platform::TimedInternetOpenW
+#define InternetConnectW platform::TimedInternetConnectW
+
 #else
 
 using HINTERNET = void*;

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <sstream>
 
 #include "tests/support/http_fixture.h"
@@ -259,13 +261,100 @@ int HttpFixture::UnusedPort() {
   return port;
 }
 
+namespace {
+
+// WinINet takes its proxy from the user's Internet Settings, and wine's also from
+// http_proxy as the process saw it at its first InternetOpenW; a change made later
+// within the process reaches it only through the former. So on Windows a scoped
+// http_proxy is also the Internet Settings proxy for the scope: ProxyEnable and
+// ProxyServer ("host:port") under this key, put back afterwards.
+constexpr wchar_t kInternetSettings[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+struct ProxySetting {
+  std::optional<DWORD> enable;
+  std::optional<std::wstring> server;
+};
+
+ProxySetting ReadProxySetting() {
+  ProxySetting setting;
+  DWORD enable = 0;
+  DWORD size = sizeof enable;
+  if (RegGetValueW(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable", RRF_RT_REG_DWORD,
+                   nullptr, &enable, &size) == ERROR_SUCCESS) {
+    setting.enable = enable;
+  }
+  wchar_t server[512];
+  size = sizeof server;
+  if (RegGetValueW(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer", RRF_RT_REG_SZ, nullptr,
+                   server, &size) == ERROR_SUCCESS) {
+    setting.server = server;
+  }
+  return setting;
+}
+
+void WriteProxySetting(const ProxySetting& setting) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  if (setting.enable) {
+    RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD,
+                   reinterpret_cast<const BYTE*>(&*setting.enable), sizeof(DWORD));
+  } else {
+    RegDeleteValueW(key, L"ProxyEnable");
+  }
+  if (setting.server) {
+    RegSetValueExW(key, L"ProxyServer", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(setting.server->c_str()),
+                   static_cast<DWORD>((setting.server->size() + 1) * sizeof(wchar_t)));
+  } else {
+    RegDeleteValueW(key, L"ProxyServer");
+  }
+  RegCloseKey(key);
+}
+
+// "host:port" of a proxy URL such as "http://user:pw@127.0.0.1:8080/".
+std::wstring ProxyServer(const std::string& url) {
+  std::string rest = url;
+  if (size_t scheme = rest.find("://"); scheme != std::string::npos) rest.erase(0, scheme + 3);
+  rest = rest.substr(0, rest.find_first_of("/?#"));
+  if (size_t at = rest.rfind('@'); at != std::string::npos) rest.erase(0, at + 1);
+  return Wide(rest);
+}
+
+bool IsHttpProxy(const std::string& name) { return _stricmp(name.c_str(), "http_proxy") == 0; }
+
+// The setting each live ScopedEnvVar of http_proxy found, to be put back.
+std::map<const ScopedEnvVar*, ProxySetting>& SavedProxySettings() {
+  static auto* saved = new std::map<const ScopedEnvVar*, ProxySetting>;
+  return *saved;
+}
+
+}  // namespace
+
 ScopedEnvVar::ScopedEnvVar(const char* name, const char* value) : name_(name) {
   if (const char* old = std::getenv(name)) old_ = old;
   // Windows keeps no empty variables: an empty value removes the variable.
   _putenv_s(name, value != nullptr ? value : "");
+  if (IsHttpProxy(name_)) {
+    SavedProxySettings()[this] = ReadProxySetting();
+    ProxySetting scoped;
+    scoped.enable = value != nullptr && *value != 0 ? 1 : 0;
+    if (*scoped.enable) scoped.server = ProxyServer(value);
+    WriteProxySetting(scoped);
+  }
 }
 
-ScopedEnvVar::~ScopedEnvVar() { _putenv_s(name_.c_str(), old_ ? old_->c_str() : ""); }
+ScopedEnvVar::~ScopedEnvVar() {
+  _putenv_s(name_.c_str(), old_ ? old_->c_str() : "");
+  if (IsHttpProxy(name_)) {
+    auto& saved = SavedProxySettings();
+    WriteProxySetting(saved[this]);
+    saved.erase(this);
+  }
+}
 
 ScopedNoProxy::ScopedNoProxy()
     : vars_{{"http_proxy", nullptr},  {"HTTP_PROXY", nullptr}, {"https_proxy", nullptr},
