@@ -2,10 +2,6 @@
 // temporary folder (fault and body in, requests/NNNNNN.bin out).
 #include "tests/support/fault_server.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,15 +10,11 @@
 #include <filesystem>
 #include <sstream>
 
-extern char** environ;
-
 namespace zemlik::testing {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kStartTimeoutMs = 30000;
 
 std::vector<std::string> Words(const std::string& text) {
   std::vector<std::string> words;
@@ -38,44 +30,13 @@ FaultServer::FaultServer() {
   if (mkdtemp(base.data()) == nullptr) return;
   dir_ = base;
 
-  int out[2];
-  if (pipe(out) != 0) return;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  posix_spawn_file_actions_addclose(&actions, out[1]);
-  std::string script = SourceDir() + "/tests/support/fault_server.py";
-  std::string python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-  std::vector<char*> argv = {python.data(), script.data(), dir_.data(), nullptr};
-  pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, python.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  if (spawned != 0) {
-    close(out[0]);
-    return;
-  }
-  child_ = pid;
-
-  std::string line;
-  pollfd waiting{out[0], POLLIN, 0};
-  while (line.find('\n') == std::string::npos && poll(&waiting, 1, kStartTimeoutMs) > 0) {
-    char buffer[64];
-    const ssize_t got = read(out[0], buffer, sizeof buffer);
-    if (got <= 0) break;
-    line.append(buffer, static_cast<size_t>(got));
-  }
-  close(out[0]);
-  if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
+  server_ = std::make_unique<ScriptServer>("tests/support/fault_server.py",
+                                           std::vector<std::string>{dir_});
+  port_ = server_->port();
 }
 
 FaultServer::~FaultServer() {
-  if (child_ > 0) {
-    kill(child_, SIGTERM);
-    int status = 0;
-    waitpid(child_, &status, 0);
-  }
+  if (server_) server_->Stop();
   if (!dir_.empty()) {
     std::error_code ignored;
     fs::remove_all(dir_, ignored);

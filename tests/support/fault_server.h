@@ -17,9 +17,11 @@
 #include <sys/types.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/script_server.h"
 #include "tests/support/test_support.h"
 
 namespace zemlik::testing {
@@ -52,7 +54,7 @@ class FaultServer {
   void WriteState(const std::string& name, const std::string& bytes) const;
 
   std::string dir_;
-  pid_t child_ = -1;
+  std::unique_ptr<ScriptServer> server_;
   int port_ = 0;
 };
 

@@ -4,11 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,11 +15,7 @@
 #include <fstream>
 #include <sstream>
 
-extern char** environ;
-
 namespace {
-
-constexpr int kStartTimeoutMs = 30000;
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
@@ -107,47 +99,14 @@ HttpFixture::HttpFixture(Options options) : options_(options) {
   dir_ = base;
   WriteRoutes();
 
-  int out[2];
-  if (pipe(out) != 0) return;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  posix_spawn_file_actions_addclose(&actions, out[1]);
-  std::string script = std::string(ZEMLIK_SOURCE_DIR) + "/tests/support/http_fixture.py";
-  std::string python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-  std::vector<char*> argv = {python.data(), script.data(), dir_.data()};
-  std::string tls = "--tls";
-  if (options_.tls) argv.push_back(tls.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  int spawned = posix_spawnp(&pid, python.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  if (spawned != 0) {
-    close(out[0]);
-    return;
-  }
-  child_ = pid;
-
-  std::string line;
-  pollfd waiting{out[0], POLLIN, 0};
-  while (line.find('\n') == std::string::npos && poll(&waiting, 1, kStartTimeoutMs) > 0) {
-    char buffer[64];
-    ssize_t got = read(out[0], buffer, sizeof buffer);
-    if (got <= 0) break;
-    line.append(buffer, static_cast<size_t>(got));
-  }
-  close(out[0]);
-  if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
+  std::vector<std::string> args = {dir_};
+  if (options_.tls) args.push_back("--tls");
+  server_ = std::make_unique<zemlik::testing::ScriptServer>("tests/support/http_fixture.py", args);
+  port_ = server_->port();
 }
 
 HttpFixture::~HttpFixture() {
-  if (child_ > 0) {
-    kill(child_, SIGTERM);
-    int status = 0;
-    waitpid(child_, &status, 0);
-  }
+  if (server_) server_->Stop();
   if (!dir_.empty()) {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);

@@ -34,10 +34,13 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "tests/support/script_server.h"
 
 struct HttpRoute {
   HttpRoute() = default;
@@ -117,7 +120,7 @@ class HttpFixture {
 
   Options options_;
   std::string dir_;
-  pid_t child_ = -1;
+  std::unique_ptr<zemlik::testing::ScriptServer> server_;
   int port_ = 0;
   std::vector<HttpRoute> routes_;
 };
