@@ -13,8 +13,8 @@ namespace {
 // One GET of http://host:port/target through the system's WinINet; the body, or
 // "(failed)" when no response came.
 std::string Get(const wchar_t* host, INTERNET_PORT port, const wchar_t* target) {
-  HINTERNET internet = InternetOpenW(L"zemlik-test", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                     nullptr, 0);
+  HINTERNET internet =
+      InternetOpenW(L"zemlik-test", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   HINTERNET connection =
       InternetConnectW(internet, host, port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
   HINTERNET request = HttpOpenRequestW(connection, L"GET", target, L"HTTP/1.1", nullptr, nullptr,
@@ -35,10 +35,10 @@ std::string Get(const wchar_t* host, INTERNET_PORT port, const wchar_t* target) 
 TEST(InetTest, SessionsGetTheTimeLimitsOfTheEnvironment) {
   for (auto [setting, expected] : {std::pair{"", 60000ul}, std::pair{"300", 300ul}}) {
     ScopedEnvVar timeout("ZEMLIK_INET_TIMEOUT_MS", setting);
-    HINTERNET internet = InternetOpenW(L"zemlik-test", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                       nullptr, 0);
-    HINTERNET connection = InternetConnectW(internet, L"127.0.0.1", 80, nullptr, nullptr,
-                                            INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET internet =
+        InternetOpenW(L"zemlik-test", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET connection =
+        InternetConnectW(internet, L"127.0.0.1", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     ASSERT_NE(connection, nullptr);
     for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                          INTERNET_OPTION_RECEIVE_TIMEOUT}) {
@@ -60,23 +60,6 @@ TEST(InetTest, AServerThatNeverAnswersFailsTheRequestInsteadOfHolding) {
   ScopedEnvVar timeout("ZEMLIK_INET_TIMEOUT_MS", "300");
   EXPECT_EQ(Get(L"127.0.0.1", static_cast<INTERNET_PORT>(server.port()), L"/hang"), "(failed)");
   EXPECT_EQ(server.Requests().size(), 1u);
-}
-
-// The test helpers' http_proxy reaches WinINet within a running process too.
-TEST(InetTest, AScopedHttpProxyIsTheProxyOfLaterSessions) {
-  ScopedNoProxy noProxy;
-  HttpFixture server;
-  ASSERT_TRUE(server.ok());
-  server.Route(HttpRoute("/p", "through").Host("shop.example"));
-  server.Route(HttpRoute("/p", "direct"));
-  EXPECT_EQ(Get(L"127.0.0.1", static_cast<INTERNET_PORT>(server.port()), L"/p"), "direct");
-  {
-    ScopedEnvVar proxy("http_proxy", server.BaseUrl());
-    EXPECT_EQ(Get(L"shop.example", INTERNET_DEFAULT_HTTP_PORT, L"/p"), "through");
-  }
-  EXPECT_EQ(Get(L"127.0.0.1", static_cast<INTERNET_PORT>(server.port()), L"/p"), "direct");
-  ASSERT_EQ(server.Requests().size(), 3u);
-  EXPECT_EQ(server.Requests()[1].Header("Host"), "shop.example");
 }
 
 }  // namespace

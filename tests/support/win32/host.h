@@ -17,6 +17,10 @@ std::wstring WindowsPath(const std::string& path);
 // not wine or the path has no Unix form.
 std::string UnixPath(const std::wstring& path);
 
+// A new, empty folder "<prefix><unique>" in the user's temporary folder; its
+// Windows path, or empty on failure.
+std::wstring NewTempFolder(const wchar_t* prefix);
+
 // CommandLineToArgvW's inverse for one word: quoted and escaped so that the
 // word comes back exactly.
 std::wstring QuoteWord(const std::wstring& word);

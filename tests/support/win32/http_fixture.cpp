@@ -1,12 +1,11 @@
-// tests/support/http_fixture.py started from a Windows test under wine: the script
-// runs as a Unix process (wine starts Unix programs named by their path), and the two
-// sides talk only through files in the fixture's folder, which both can reach:
-// routes.json and requests/NNNNNN.bin as on POSIX, and for the process itself
-// "stdout" (the "PORT <n>" line), "stop" (made by the destructor) and "stopped".
-// Wine passes no standard handles to a Unix process, hence the files.
+// The HTTP fixture in a Windows test under wine: tests/support/http_fixture.py runs as
+// a Unix process (ScriptServer, win32 side), and the two sides talk through files in
+// the fixture's folder, which both reach: routes.json in, requests/NNNNNN.bin out.
+#include "tests/support/http_fixture.h"
+
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,22 +13,17 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <sstream>
 
-#include "tests/support/http_fixture.h"
+#include "tests/support/script_server.h"
 #include "tests/support/win32/host.h"
 
 using zemlik::testing::Narrow;
-using zemlik::testing::QuoteWord;
 using zemlik::testing::UnixPath;
 using zemlik::testing::Wide;
-using zemlik::testing::WindowsPath;
 
 namespace {
-
-constexpr int kStartTimeoutMs = 30000;
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
@@ -107,76 +101,20 @@ std::optional<std::string> HttpRecord::Header(const std::string& name) const {
   return std::nullopt;
 }
 
-
-namespace {
-
-// The shell's part: start the server, end it when "stop" appears (or after 15
-// minutes, should the test die without its destructor), then say so.
-constexpr char kLauncher[] =
-    "exec 2>/dev/null; dir=$1; shift; \"$@\" >\"$dir/stdout\" 2>/dev/null & p=$!; n=0; "
-    "while [ ! -e \"$dir/stop\" ] && [ $n -lt 9000 ] && kill -0 $p 2>/dev/null; "
-    "do sleep 0.1; n=$((n+1)); done; kill $p 2>/dev/null; wait $p; : >\"$dir/stopped\"";
-
-constexpr int kStopTimeoutMs = 10000;
-
-}  // namespace
-
 HttpFixture::HttpFixture(Options options) : options_(options) {
-  wchar_t base[MAX_PATH + 1];
-  const DWORD length = GetTempPathW(MAX_PATH + 1, base);
-  if (length == 0 || length > MAX_PATH) return;
-  static unsigned counter = 0;
-  std::wstring folder;
-  for (int attempt = 0; attempt < 1000 && folder.empty(); ++attempt) {
-    wchar_t name[64];
-    swprintf(name, 64, L"zemlik-http-%08lx%04x", GetCurrentProcessId() ^ GetTickCount(),
-             ++counter & 0xFFFF);
-    if (CreateDirectoryW((std::wstring(base) + name).c_str(), nullptr)) {
-      folder = std::wstring(base) + name;
-    }
-  }
+  const std::wstring folder = zemlik::testing::NewTempFolder(L"zemlik-http-");
   if (folder.empty()) return;
   dir_ = Narrow(folder);
   WriteRoutes();
-  const std::string unixDir = UnixPath(folder);
-  if (unixDir.empty()) return;
-
-  const std::string script = std::string(ZEMLIK_SOURCE_DIR) + "/tests/support/http_fixture.py";
-  std::wstring commandLine = QuoteWord(WindowsPath("/bin/sh")) + L" -c " +
-                             QuoteWord(Wide(kLauncher)) + L" sh " + QuoteWord(Wide(unixDir)) +
-                             L" /usr/bin/python3 " + QuoteWord(Wide(script)) + L" " +
-                             QuoteWord(Wide(unixDir));
-  if (options_.tls) commandLine += L" --tls";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return;
-  }
-  // A Unix process has no Windows handles to close (they are null).
-  if (process.hThread != nullptr) CloseHandle(process.hThread);
-  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
-  child_ = 1;
-
-  for (int waited = 0; waited < kStartTimeoutMs; waited += 20) {
-    const std::string line = ReadWhole(Wide(dir_ + "/stdout"));
-    if (line.find('\n') != std::string::npos) {
-      if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
-      break;
-    }
-    Sleep(20);
-  }
+  // The server is a Unix process: it is given the folder's Unix form.
+  std::vector<std::string> args = {UnixPath(folder)};
+  if (options_.tls) args.push_back("--tls");
+  server_ = std::make_unique<zemlik::testing::ScriptServer>("tests/support/http_fixture.py", args);
+  port_ = server_->port();
 }
 
 HttpFixture::~HttpFixture() {
-  if (child_ > 0) {
-    std::ofstream(std::filesystem::path(Wide(dir_ + "/stop")));
-    for (int waited = 0; waited < kStopTimeoutMs; waited += 20) {
-      if (GetFileAttributesW(Wide(dir_ + "/stopped").c_str()) != INVALID_FILE_ATTRIBUTES) break;
-      Sleep(20);
-    }
-  }
+  if (server_) server_->Stop();
   if (!dir_.empty()) {
     std::error_code ignored;
     std::filesystem::remove_all(std::filesystem::path(Wide(dir_)), ignored);
@@ -261,100 +199,13 @@ int HttpFixture::UnusedPort() {
   return port;
 }
 
-namespace {
-
-// WinINet takes its proxy from the user's Internet Settings, and wine's also from
-// http_proxy as the process saw it at its first InternetOpenW; a change made later
-// within the process reaches it only through the former. So on Windows a scoped
-// http_proxy is also the Internet Settings proxy for the scope: ProxyEnable and
-// ProxyServer ("host:port") under this key, put back afterwards.
-constexpr wchar_t kInternetSettings[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-
-struct ProxySetting {
-  std::optional<DWORD> enable;
-  std::optional<std::wstring> server;
-};
-
-ProxySetting ReadProxySetting() {
-  ProxySetting setting;
-  DWORD enable = 0;
-  DWORD size = sizeof enable;
-  if (RegGetValueW(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable", RRF_RT_REG_DWORD,
-                   nullptr, &enable, &size) == ERROR_SUCCESS) {
-    setting.enable = enable;
-  }
-  wchar_t server[512];
-  size = sizeof server;
-  if (RegGetValueW(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer", RRF_RT_REG_SZ, nullptr,
-                   server, &size) == ERROR_SUCCESS) {
-    setting.server = server;
-  }
-  return setting;
-}
-
-void WriteProxySetting(const ProxySetting& setting) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  if (setting.enable) {
-    RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD,
-                   reinterpret_cast<const BYTE*>(&*setting.enable), sizeof(DWORD));
-  } else {
-    RegDeleteValueW(key, L"ProxyEnable");
-  }
-  if (setting.server) {
-    RegSetValueExW(key, L"ProxyServer", 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(setting.server->c_str()),
-                   static_cast<DWORD>((setting.server->size() + 1) * sizeof(wchar_t)));
-  } else {
-    RegDeleteValueW(key, L"ProxyServer");
-  }
-  RegCloseKey(key);
-}
-
-// "host:port" of a proxy URL such as "http://user:pw@127.0.0.1:8080/".
-std::wstring ProxyServer(const std::string& url) {
-  std::string rest = url;
-  if (size_t scheme = rest.find("://"); scheme != std::string::npos) rest.erase(0, scheme + 3);
-  rest = rest.substr(0, rest.find_first_of("/?#"));
-  if (size_t at = rest.rfind('@'); at != std::string::npos) rest.erase(0, at + 1);
-  return Wide(rest);
-}
-
-bool IsHttpProxy(const std::string& name) { return _stricmp(name.c_str(), "http_proxy") == 0; }
-
-// The setting each live ScopedEnvVar of http_proxy found, to be put back.
-std::map<const ScopedEnvVar*, ProxySetting>& SavedProxySettings() {
-  static auto* saved = new std::map<const ScopedEnvVar*, ProxySetting>;
-  return *saved;
-}
-
-}  // namespace
-
 ScopedEnvVar::ScopedEnvVar(const char* name, const char* value) : name_(name) {
   if (const char* old = std::getenv(name)) old_ = old;
   // Windows keeps no empty variables: an empty value removes the variable.
   _putenv_s(name, value != nullptr ? value : "");
-  if (IsHttpProxy(name_)) {
-    SavedProxySettings()[this] = ReadProxySetting();
-    ProxySetting scoped;
-    scoped.enable = value != nullptr && *value != 0 ? 1 : 0;
-    if (*scoped.enable) scoped.server = ProxyServer(value);
-    WriteProxySetting(scoped);
-  }
 }
 
-ScopedEnvVar::~ScopedEnvVar() {
-  _putenv_s(name_.c_str(), old_ ? old_->c_str() : "");
-  if (IsHttpProxy(name_)) {
-    auto& saved = SavedProxySettings();
-    WriteProxySetting(saved[this]);
-    saved.erase(this);
-  }
-}
+ScopedEnvVar::~ScopedEnvVar() { _putenv_s(name_.c_str(), old_ ? old_->c_str() : ""); }
 
 ScopedNoProxy::ScopedNoProxy()
     : vars_{{"http_proxy", nullptr},  {"HTTP_PROXY", nullptr}, {"https_proxy", nullptr},

@@ -1,5 +1,7 @@
 // The shared test helpers on Windows: Win32 code. Under wine, the build's Unix paths
 // (the binary, the sources) are reached through their DOS form.
+#include "tests/support/test_support.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include <system_error>
 #include <thread>
 
-#include "tests/support/test_support.h"
 #include "tests/support/win32/host.h"
 
 namespace zemlik::testing {
@@ -19,26 +20,12 @@ namespace zemlik::testing {
 namespace fs = std::filesystem;
 
 TempFolder::TempFolder() {
-  wchar_t base[MAX_PATH + 1];
-  const DWORD length = GetTempPathW(MAX_PATH + 1, base);
-  if (length == 0 || length > MAX_PATH) {
+  const std::wstring folder = NewTempFolder(L"zemlik-test-");
+  if (folder.empty()) {
     throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
-                            "GetTempPathW");
+                            "a temporary folder");
   }
-  static unsigned counter = 0;
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    wchar_t name[64];
-    swprintf(name, 64, L"zemlik-test-%08lx%04x", GetCurrentProcessId() ^ GetTickCount(),
-             ++counter & 0xFFFF);
-    std::wstring folder = std::wstring(base) + name;
-    if (CreateDirectoryW(folder.c_str(), nullptr)) {
-      path_ = Narrow(folder);
-      return;
-    }
-    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
-  }
-  throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
-                          "CreateDirectoryW");
+  path_ = Narrow(folder);
 }
 
 TempFolder::~TempFolder() {
@@ -231,9 +218,9 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     startup.hStdInput = nul;
     startup.hStdOutput = outWrite;
     startup.hStdError = errWrite;
-    const BOOL started = CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr,
-                                       TRUE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
-                                       nullptr, &startup, &process);
+    const BOOL started =
+        CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                       CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &process);
     if (!started) result.err = ErrorText("CreateProcessW") + " for " + program;
     CloseHandle(outWrite);
     CloseHandle(errWrite);
