@@ -28,8 +28,8 @@
 #include <wininet.h>
 
 namespace platform {
-HINTERNET TimedInternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy,
-                             LPCWSTR proxyBypass, DWORD flags);
+HINTERNET TimedInternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass,
+                             DWORD flags);
 HINTERNET TimedInternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT serverPort,
                                 LPCWSTR userName, LPCWSTR password, DWORD service, DWORD flags,
                                 DWORD_PTR context);

@@ -48,7 +48,9 @@ BOOL CALLBACK FindBox(HWND window, LPARAM parameter) {
   GetWindowThreadProcessId(window, &owner);
   wchar_t className[16] = {};
   GetClassNameW(window, className, 16);
-  if (owner == search->processId && std::wstring(className) == L"#32770") {
+  // Visible only once the box has its caption, text and buttons.
+  if (owner == search->processId && std::wstring(className) == L"#32770" &&
+      IsWindowVisible(window)) {
     search->box = window;
     return FALSE;
   }

@@ -28,7 +28,8 @@ using Env = std::map<std::string, std::string>;
 const std::string kComicPage =
     "<p>全2件中 1～2件を表示します。</p><table><tr><td><ul>\r\n"
     "<li>12/05　　講談社　　海辺の図書館　第3巻　　青山ミナト　　\\450　　新刊　　</li>\r\n"
-    "<li>12/19　　小学館　　鉄路のむこう～前編　　北村サトシ　　\\550　　初回限定版あり　　</li>\r\n"
+    "<li>12/19　　小学館　　鉄路のむこう～前編　　北村サトシ　　\\550　　初回限定版あり　　</"
+    "li>\r\n"
     "</ul></td></tr></table>\r\n";
 const std::string kBunkoPage =
     "<p>全1件中 1～1件を表示します。</p><table><tr><td><ul>\r\n"
@@ -64,9 +65,13 @@ class WindowsParityTest : public ::testing::Test {
   // clock pinned; `proxy` puts the fixture in http_proxy.
   Outcome Run(bool windows, const Args& args, bool proxy) {
     TempFolder root;
-    Env env = {{"ZEMLIK_CLOCK", "2008-12-21 03:03:17"}, {"no_proxy", ""}, {"NO_PROXY", ""},
-               {"http_proxy", proxy ? server_.BaseUrl() : ""}, {"HTTP_PROXY", ""},
-               {"all_proxy", ""}, {"ALL_PROXY", ""}};
+    Env env = {{"ZEMLIK_CLOCK", "2008-12-21 03:03:17"},
+               {"no_proxy", ""},
+               {"NO_PROXY", ""},
+               {"http_proxy", proxy ? server_.BaseUrl() : ""},
+               {"HTTP_PROXY", ""},
+               {"all_proxy", ""},
+               {"ALL_PROXY", ""}};
     const size_t seen = server_.Requests().size();
     Outcome outcome;
     if (windows) {

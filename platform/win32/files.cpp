@@ -115,8 +115,8 @@ bool ResolvePath(LPCWSTR path, char* out, SIZE_T outSize) {
   out[0] = 0;
   std::wstring resolved;
   if (!Resolve(path, &resolved)) return false;
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, resolved.c_str(), -1, nullptr, 0, nullptr,
-                                         nullptr);
+  const int size =
+      ::WideCharToMultiByte(CP_UTF8, 0, resolved.c_str(), -1, nullptr, 0, nullptr, nullptr);
   if (size <= 0 || static_cast<SIZE_T>(size) > outSize) return false;
   ::WideCharToMultiByte(CP_UTF8, 0, resolved.c_str(), -1, out, size, nullptr, nullptr);
   return true;

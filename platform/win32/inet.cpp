@@ -34,8 +34,8 @@ void SetTimeouts(HINTERNET handle) {
 
 namespace platform {
 
-HINTERNET TimedInternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy,
-                             LPCWSTR proxyBypass, DWORD flags) {
+HINTERNET TimedInternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass,
+                             DWORD flags) {
   HINTERNET internet = ::InternetOpenW(agent, accessType, proxy, proxyBypass, flags);
   if (internet != nullptr) SetTimeouts(internet);
   return internet;

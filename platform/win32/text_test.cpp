@@ -13,8 +13,8 @@ using zemlik::testing::WString;
 std::string ToAnsi(const WString& text, DWORD flags = 0) {
   char out[64] = {};
   BOOL lacked = FALSE;
-  const int n = WideCharToMultiByte(CP_ACP, flags, text.c_str(), -1, out, sizeof out, nullptr,
-                                    &lacked);
+  const int n =
+      WideCharToMultiByte(CP_ACP, flags, text.c_str(), -1, out, sizeof out, nullptr, &lacked);
   return n > 0 ? std::string(out, static_cast<size_t>(n - 1)) + (lacked ? "|lacked" : "")
                : "(failed)";
 }
