@@ -53,4 +53,4 @@ test-windows: build
 	ZEMLIK_WINDOWS_BUILD=$(CURDIR)/build-mingw ctest --preset default -R '^WindowsParityTest\.'
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-bench
+	rm -rf build build-asan build-tsan build-fuzz build-bench build-mingw
