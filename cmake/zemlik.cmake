@@ -1,12 +1,6 @@
 # Test files left out of Windows builds (paths from the source root), each for the
 # reason given beside it; every other test builds and runs there.
 set(ZEMLIK_POSIX_ONLY_TESTS
-  # Wide literals written u"..." (char16_t, POSIX's WCHAR) rather than TEXT("..."),
-  # and POSIX headers (iconv.h, sys/resource.h): to be made WCHAR-portable by their owners.
-  http/conversions_test.cpp
-  http/fetch_test.cpp
-  http/request_test.cpp
-  lists/release_list_test.cpp
   # The fault server (tests/support/fault_server.*) has no Win32 side yet, and iconv.h.
   tests/faults_test.cpp
   # Drives the Windows build under wine from the Linux side.

@@ -1,7 +1,6 @@
 #include "lists/release_list.h"
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <initializer_list>
 #include <string>
@@ -9,6 +8,7 @@
 
 #include "platform/memory.h"
 #include "platform/time.h"
+#include "tests/support/cp932.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -16,10 +16,11 @@ namespace {
 using zemlik::testing::ReadFileBytes;
 using zemlik::testing::TempFolder;
 using zemlik::testing::Utf16;
+using zemlik::testing::WString;
 
 // Pages are written in UTF-8 here, with ␣ standing for U+3000 (the shop's
 // separator is two of them).
-std::u16string PageText(const std::string& utf8) {
+WString PageText(const std::string& utf8) {
   std::string out;
   const std::string mark = "␣";
   for (std::size_t i = 0; i < utf8.size();) {
@@ -50,17 +51,7 @@ std::string Page(const std::string& entries) {
 std::string Cp932Lines(std::initializer_list<std::string> utf8Lines) {
   std::string utf8;
   for (const auto& line : utf8Lines) utf8 += line + "\r\n";
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  std::string out(utf8.size() * 2 + 1, '\0');
-  char* in = utf8.data();
-  std::size_t inLeft = utf8.size();
-  char* dst = out.data();
-  std::size_t outLeft = out.size();
-  const std::size_t converted = iconv(cd, &in, &inLeft, &dst, &outLeft);
-  iconv_close(cd);
-  EXPECT_NE(static_cast<std::size_t>(-1), converted) << "expected text not in code page 932";
-  out.resize(out.size() - outLeft);
-  return out;
+  return zemlik::testing::Cp932(utf8);
 }
 
 constexpr char kComicHeader[] = "date,company,title,author,price,memo";
@@ -241,7 +232,7 @@ TEST_F(ComicList, DateNotFollowedBySeparatorStopsWithEarlierRecordsKept) {
 }
 
 // Allocations numbered from 1 from the reset; the call's total for `page`.
-unsigned long AllocationsOfCall(Parser parser, const std::u16string& page, LPCWSTR path) {
+unsigned long AllocationsOfCall(Parser parser, const WString& page, LPCWSTR path) {
   platform::ResetAllocationCountForTesting();
   parser(page.c_str(), path);
   return platform::AllocationCountForTesting();
@@ -324,16 +315,16 @@ TEST_F(ComicList, LongDatesAndLinesAreCut) {
 }
 
 TEST_F(ReleaseListTest, FileThatCannotBeCreatedOrWrittenIsReported) {
-  const std::u16string page = PageText(Page(Entry({"1", "P", "T", "A", "1", "M"})));
-  const std::u16string missing = Utf16(folder_.Join("no such folder/monthlist.csv"));
+  const WString page = PageText(Page(Entry({"1", "P", "T", "A", "1", "M"})));
+  const WString missing = Utf16(folder_.Join("no such folder/monthlist.csv"));
   EXPECT_EQ(101, ParseComicList(page.c_str(), missing.c_str()));
   EXPECT_EQ(101, ParseBunkoList(page.c_str(), missing.c_str()));
   EXPECT_TRUE(folder_.List().empty());
 
   // Writes to /dev/full fail; an error state still takes precedence.
-  EXPECT_EQ(102, ParseComicList(page.c_str(), u"/dev/full"));
-  EXPECT_EQ(102, ParseBunkoList(u"", u"/dev/full"));
-  EXPECT_EQ(-101, ParseComicList(u"件を表示します。<li>1\u3000x", u"/dev/full"));
+  EXPECT_EQ(102, ParseComicList(page.c_str(), TEXT("/dev/full")));
+  EXPECT_EQ(102, ParseBunkoList(TEXT(""), TEXT("/dev/full")));
+  EXPECT_EQ(-101, ParseComicList(TEXT("件を表示します。<li>1\u3000x"), TEXT("/dev/full")));
 }
 
 TEST_F(ReleaseListTest, ReplacesAnExistingFile) {
