@@ -12,8 +12,8 @@
 
 namespace {
 
-using zemlik::testing::WString;
 using platform::LocalPtr;
+using zemlik::testing::WString;
 
 // Runs a decoder and returns its whole result as a string (up to the terminator).
 template <class Fn>
@@ -66,10 +66,10 @@ TEST(Utf8ToWide, DropsBytesOutsideSequences) {
   EXPECT_EQ(TEXT(""), Decode(Utf8ToWide, "\x80"));
   EXPECT_EQ(TEXT(""), Decode(Utf8ToWide, "\xFF"));
   EXPECT_EQ(TEXT("abcd"), Decode(Utf8ToWide,
-                            "a\x80"
-                            "b\xBF"
-                            "c\xF8\xFF"
-                            "d"));
+                                 "a\x80"
+                                 "b\xBF"
+                                 "c\xF8\xFF"
+                                 "d"));
   // Sequences open at the end of the input.
   EXPECT_EQ(TEXT(""), Decode(Utf8ToWide, "\xE3\x81"));
   EXPECT_EQ(TEXT("x"), Decode(Utf8ToWide, "x\xC3"));
@@ -101,8 +101,8 @@ TEST(Utf8ToWide, MakesNoOtherChecks) {
 TEST(Utf8ToWide, FourByteFormOutsideSupplementaryRangeGivesOneReplacement) {
   // Overlong (lead F0, second byte below 90), above U+10FFFF (F4 90.., F5 to F7).
   EXPECT_EQ(TEXT("a\uFFFDb"), Decode(Utf8ToWide,
-                                "a\xF0\x8F\xBF\xBF"
-                                "b"));
+                                     "a\xF0\x8F\xBF\xBF"
+                                     "b"));
   EXPECT_EQ(TEXT("\uFFFD"), Decode(Utf8ToWide, "\xF0\x80\x80\x80"));
   EXPECT_EQ(TEXT("\uFFFD"), Decode(Utf8ToWide, "\xF4\x90\x80\x80"));
   EXPECT_EQ(TEXT("\uFFFD\uFFFD"), Decode(Utf8ToWide, "\xF5\x80\x80\x80\xF7\xBF\xBF\xBF"));
@@ -140,8 +140,8 @@ TEST(WideToUtf8, RoundTripsEveryUnitThroughTheDecoder) {
 TEST(AnsiToWide, DecodesCodePage932) {
   // Hiragana, the yen-sign byte, the wave dash of 932, half-width katakana.
   EXPECT_EQ(TEXT("\u3042\\\uFF5E\uFF71a"), Decode(AnsiToWide,
-                                             "\x82\xA0\x5C\x81\x60\xB1"
-                                             "a"));
+                                                  "\x82\xA0\x5C\x81\x60\xB1"
+                                                  "a"));
   // Bytes outside the code page come out as the platform renders them: glibc finds 0xA0
   // invalid (U+30FB); the Windows table maps it to a private-use character.
 #if defined(_WIN32)
@@ -149,7 +149,9 @@ TEST(AnsiToWide, DecodesCodePage932) {
 #else
   const WString a0 = TEXT("a\u30FB") TEXT("b");
 #endif
-  EXPECT_EQ(a0, Decode(AnsiToWide, "a\xA0" "b"));
+  EXPECT_EQ(a0, Decode(AnsiToWide,
+                       "a\xA0"
+                       "b"));
 }
 
 TEST(WideToAnsi, EncodesCodePage932) {

@@ -258,10 +258,11 @@ TEST_F(FetchTest, AUrlThatCannotBeSplitSendsNothingAndCreatesNoFile) {
     EXPECT_EQ(FetchFile(c, Out()), -113) << url;
   }
   LPWSTR text = nullptr;
-  EXPECT_EQ(GetUrlText(nullptr, TEXT(""), -1, nullptr, nullptr, TEXT("GET"), kCharsetSjis, &text), -113);
-  EXPECT_EQ(
-      GetUrlFile(nullptr, TEXT(""), -1, nullptr, nullptr, TEXT("GET"), kCharsetSjis, Utf16(Out()).c_str()),
-      -113);
+  EXPECT_EQ(GetUrlText(nullptr, TEXT(""), -1, nullptr, nullptr, TEXT("GET"), kCharsetSjis, &text),
+            -113);
+  EXPECT_EQ(GetUrlFile(nullptr, TEXT(""), -1, nullptr, nullptr, TEXT("GET"), kCharsetSjis,
+                       Utf16(Out()).c_str()),
+            -113);
   EXPECT_EQ(folder_.List(), std::vector<std::string>{});
   EXPECT_EQ(server_.Requests().size(), 0u);
 }

@@ -109,8 +109,8 @@ TEST_F(SendReqDataTest, PostSendsTheFormHeaderAndTheDataUpToItsZeroByte) {
   ASSERT_EQ(seen.size(), 2u);
   // The same headers; WinINet writes Content-Length right after Host, libcurl last.
   auto head = [this](const std::string& length) {
-    const std::string rest = "User-Agent: " + kAgent +
-                             "\r\nContent-Type: application/x-www-form-urlencoded\r\n";
+    const std::string rest =
+        "User-Agent: " + kAgent + "\r\nContent-Type: application/x-www-form-urlencoded\r\n";
 #if defined(_WIN32)
     return "POST /search HTTP/1.1\r\n" + Host() + "\r\n" + length + rest + "\r\n";
 #else
@@ -281,8 +281,8 @@ TEST_F(SendReqDataTest, ToFileWritesTheBodyAsItArrives) {
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     std::string pg = c.target;
-    int result = SendReqDataToFile(TEXT("127.0.0.1"), TEXT("GET"), Utf16(pg).c_str(), server_.port(), nullptr,
-                                   nullptr, nullptr, file);
+    int result = SendReqDataToFile(TEXT("127.0.0.1"), TEXT("GET"), Utf16(pg).c_str(),
+                                   server_.port(), nullptr, nullptr, nullptr, file);
     CloseHandle(file);
     EXPECT_EQ(result, 0) << c.target;
     EXPECT_TRUE(zemlik::testing::ReadFileBytes(path) == c.bytes) << c.target;
@@ -293,12 +293,12 @@ TEST_F(SendReqDataTest, ToFileWritesTheBodyAsItArrives) {
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   platform::ResetAllocationCountForTesting();
   platform::SetAllocationFailureForTesting(1);
-  int result = SendReqDataToFile(TEXT("127.0.0.1"), TEXT("GET"), TEXT("/big"), server_.port(), nullptr, nullptr,
-                                 nullptr, file);
+  int result = SendReqDataToFile(TEXT("127.0.0.1"), TEXT("GET"), TEXT("/big"), server_.port(),
+                                 nullptr, nullptr, nullptr, file);
   platform::SetAllocationFailureForTesting(0);
   EXPECT_EQ(result, -110);
-  EXPECT_EQ(SendReqDataToFile(TEXT("127.0.0.1"), TEXT("GET"), TEXT("/x"), HttpFixture::UnusedPort(), nullptr,
-                              nullptr, nullptr, file),
+  EXPECT_EQ(SendReqDataToFile(TEXT("127.0.0.1"), TEXT("GET"), TEXT("/x"), HttpFixture::UnusedPort(),
+                              nullptr, nullptr, nullptr, file),
             -105);
   CloseHandle(file);
   EXPECT_EQ(server_.Requests().size(), 5u);
