@@ -4,6 +4,7 @@
 // test-windows sets it): its zemlik.exe runs under wine with the folder's prefix.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -36,6 +37,24 @@ const std::string kBunkoPage =
     "<li>12/08　　新潮社　　新潮文庫　　古い港町の話　　川端ゆう　　\\590　　</li>\r\n"
     "</ul></td></tr></table>\r\n";
 const std::string kBooklist = "発売日,出版社,書名\r\n12/05,講談社,海辺の図書館 3\r\n";
+
+// The parts of a raw request: its first line, its header lines sorted, what follows them.
+std::string RequestLine(const std::string& raw) { return raw.substr(0, raw.find("\r\n")); }
+
+std::vector<std::string> HeaderLines(const std::string& raw) {
+  std::vector<std::string> lines;
+  const size_t end = raw.find("\r\n\r\n");
+  size_t begin = raw.find("\r\n") + 2;
+  while (begin < end) {
+    const size_t next = raw.find("\r\n", begin);
+    lines.push_back(raw.substr(begin, next - begin));
+    begin = next + 2;
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+std::string Body(const std::string& raw) { return raw.substr(raw.find("\r\n\r\n") + 4); }
 
 // What one run of one build left: its result, the requests the fixture saw (raw) and
 // the output file.
@@ -133,6 +152,41 @@ TEST_F(WindowsParityTest, UrlJobsSentDirectlyAreTheSameBytesOnTheWire) {
     SCOPED_TRACE(charset);
     const std::string target = std::string(charset) == "/c:bin" ? "/raw.bin" : "/utf8.txt";
     ExpectSameBytes({"/k:url", "/u:" + server_.Url(target + "?q=a%20b&n=1"), charset}, false);
+  }
+}
+
+// Form POSTs, which no job sends, through the program's SendReqData in each build
+// (send_request): the request line, the header lines and the body must be the same. The
+// order of the header lines is not compared: WinINet writes Content-Length right after
+// Host, libcurl after the headers it was given.
+TEST_F(WindowsParityTest, PostsCarryTheSameHeaderLinesAndBody) {
+  server_.Route(HttpRoute("/form", "found"));
+  const std::string port = std::to_string(server_.port());
+  for (const Args& args : {Args{"127.0.0.1", "POST", "/form", port, "q=%82%A0&n=1"},
+                           Args{"127.0.0.1", "POST", "/form", port, "-"}}) {
+    SCOPED_TRACE(args[1] + " " + args[2] + " " + args[4]);
+    std::vector<std::string> raw;
+    for (bool windows : {false, true}) {
+      const size_t seen = server_.Requests().size();
+      const Env env = {{"no_proxy", ""},   {"NO_PROXY", ""},  {"http_proxy", ""},
+                       {"HTTP_PROXY", ""}, {"all_proxy", ""}, {"ALL_PROXY", ""}};
+      ProcessResult result;
+      if (windows) {
+        Args wine = {windowsBuild_ + "/wineprefix", windowsBuild_ + "/tests/send_request.exe"};
+        wine.insert(wine.end(), args.begin(), args.end());
+        result = RunProcess(zemlik::testing::SourceDir() + "/cmake/wine-run.sh", wine, env);
+      } else {
+        result = RunProcess(ZEMLIK_SEND_REQUEST, args, env);
+      }
+      EXPECT_EQ(result.exitCode, 0) << result.err;
+      EXPECT_EQ(result.out, "0\nfound");
+      const std::vector<HttpRecord> records = server_.Requests();
+      ASSERT_EQ(records.size(), seen + 1);
+      raw.push_back(records.back().raw);
+    }
+    EXPECT_EQ(RequestLine(raw[1]), RequestLine(raw[0]));
+    EXPECT_EQ(HeaderLines(raw[1]), HeaderLines(raw[0])) << raw[0] << "\n" << raw[1];
+    EXPECT_EQ(Body(raw[1]), Body(raw[0]));
   }
 }
 
