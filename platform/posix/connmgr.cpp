@@ -1,23 +1,15 @@
 // The simulated connection manager: generic POSIX code only.
 //
-// A connection is a waitable object whose status changes wait in a queue until
-// a status read takes them, so a reader that waits and reads in turn sees every
-// change once, in order. The script's leading statuses are queued before the
-// establish call returns; whatever follows its first pause is played by a
-// thread of the connection, which the release call stops and joins.
+// A connection is a waitable object with a status queue (common/connmgr_queue.h)
+// under the waitables' lock; the release call stops and joins its script.
 #include "platform/connmgr.h"
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <cstring>
-#include <deque>
+#include <memory>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "platform/common/connmgr_manager.h"
+#include "platform/common/connmgr_queue.h"
 #include "platform/posix/object.h"
 
 namespace platform {
@@ -37,9 +29,9 @@ Registry& Connections() {
   return *registry;
 }
 
-class Connection : public Waitable {
+class Connection : public Waitable, public StatusQueue {
  public:
-  Connection() : Waitable(false, false) {
+  Connection() : Waitable(false, false), StatusQueue(WaitLock()) {
     Registry& registry = Connections();
     std::lock_guard<std::mutex> lock(registry.mutex);
     registry.live.insert(this);
@@ -50,43 +42,6 @@ class Connection : public Waitable {
     Unregister();
   }
 
-  void Post(DWORD status) {
-    std::lock_guard<std::mutex> lock(WaitLock());
-    pending_.push_back(status);
-    current_ = status;
-    SignalLocked();
-  }
-
-  // The oldest unread change, else the current status. The object stays
-  // signalled exactly while changes are left unread.
-  DWORD Take() {
-    std::lock_guard<std::mutex> lock(WaitLock());
-    if (pending_.empty()) return current_;
-    const DWORD status = pending_.front();
-    pending_.pop_front();
-    if (pending_.empty()) {
-      TryAcquireLocked();
-    } else {
-      SignalLocked();
-    }
-    return status;
-  }
-
-  // Plays items [first, count) of `script` on the connection's own thread.
-  void PlayLater(const ConnectionScript& script, SIZE_T first) {
-    script_ = script;
-    thread_ = std::thread([this, first] { Play(first); });
-  }
-
-  void StopScript() {
-    {
-      std::lock_guard<std::mutex> lock(scriptMutex_);
-      stopping_ = true;
-    }
-    scriptChanged_.notify_all();
-    if (thread_.joinable()) thread_.join();
-  }
-
   void Unregister() {
     Registry& registry = Connections();
     std::lock_guard<std::mutex> lock(registry.mutex);
@@ -94,29 +49,13 @@ class Connection : public Waitable {
   }
 
  private:
-  void Play(SIZE_T first) {
-    for (SIZE_T i = first; i < script_.count; ++i) {
-      const ConnectionScriptItem& item = script_.items[i];
-      if (item.kind == ConnectionScriptItem::kStatus) {
-        Post(item.value);
-        continue;
-      }
-      std::unique_lock<std::mutex> lock(scriptMutex_);
-      if (scriptChanged_.wait_for(lock, std::chrono::milliseconds(item.value),
-                                  [this] { return stopping_; })) {
-        return;
-      }
+  void SetSignalled(bool unread) override {
+    if (unread) {
+      SignalLocked();
+    } else {
+      TryAcquireLocked();
     }
   }
-
-  std::deque<DWORD> pending_;               // guarded by WaitLock()
-  DWORD current_ = CONNMGR_STATUS_UNKNOWN;  // guarded by WaitLock()
-
-  ConnectionScript script_{};
-  std::thread thread_;
-  std::mutex scriptMutex_;
-  std::condition_variable scriptChanged_;
-  bool stopping_ = false;  // guarded by scriptMutex_
 };
 
 }  // namespace
@@ -150,12 +89,7 @@ HRESULT ConnMgrEstablishConnection(CONNMGR_CONNECTIONINFO* request, HANDLE* conn
   if (script.refuse) return E_FAIL;
 
   auto established = std::make_shared<Connection>();
-  SIZE_T played = 0;
-  for (; played < script.count; ++played) {
-    if (script.items[played].kind != platform::ConnectionScriptItem::kStatus) break;
-    established->Post(script.items[played].value);
-  }
-  if (played < script.count) established->PlayLater(script, played);
+  established->Start(script);
   *connection = platform::NewHandle(std::move(established));
   return S_OK;
 }

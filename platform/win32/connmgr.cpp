@@ -1,99 +1,42 @@
 // The simulated connection manager on Windows, which has none: Win32 code only.
 //
 // A connection's handle is a real auto-reset event, so the program waits on it
-// with the system's WaitForMultipleObjects. Its status changes wait in a queue
-// until a status read takes them, and the event is signalled exactly while some
-// are left unread. The script's leading statuses are queued before the establish
-// call returns; whatever follows its first pause is played by a thread of the
-// connection, which the release call stops and joins.
+// with the system's WaitForMultipleObjects; the event is the signal of the
+// connection's status queue (common/connmgr_queue.h). The release call stops
+// and joins the connection's script.
 #include "platform/connmgr.h"
 
-#include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "platform/common/connmgr_manager.h"
+#include "platform/common/connmgr_queue.h"
 
 namespace platform {
 namespace {
 
-class Connection {
+class Connection : public StatusQueue {
  public:
   explicit Connection(HANDLE event) : event_(event) {}
 
-  ~Connection() {
+  ~Connection() override {
     StopScript();
     CloseHandle(event_);
   }
 
   HANDLE event() const { return event_; }
 
-  void Post(DWORD status) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_.push_back(status);
-    current_ = status;
-    SetEvent(event_);
-  }
-
-  // The oldest unread change, else the current status.
-  DWORD Take() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (pending_.empty()) return current_;
-    const DWORD status = pending_.front();
-    pending_.pop_front();
-    if (pending_.empty()) {
-      ResetEvent(event_);
-    } else {
-      SetEvent(event_);
-    }
-    return status;
-  }
-
-  // Plays items [first, count) of `script` on the connection's own thread.
-  void PlayLater(const ConnectionScript& script, SIZE_T first) {
-    script_ = script;
-    thread_ = std::thread([this, first] { Play(first); });
-  }
-
-  void StopScript() {
-    {
-      std::lock_guard<std::mutex> lock(scriptMutex_);
-      stopping_ = true;
-    }
-    scriptChanged_.notify_all();
-    if (thread_.joinable()) thread_.join();
-  }
-
  private:
-  void Play(SIZE_T first) {
-    for (SIZE_T i = first; i < script_.count; ++i) {
-      const ConnectionScriptItem& item = script_.items[i];
-      if (item.kind == ConnectionScriptItem::kStatus) {
-        Post(item.value);
-        continue;
-      }
-      std::unique_lock<std::mutex> lock(scriptMutex_);
-      if (scriptChanged_.wait_for(lock, std::chrono::milliseconds(item.value),
-                                  [this] { return stopping_; })) {
-        return;
-      }
+  void SetSignalled(bool unread) override {
+    if (unread) {
+      SetEvent(event_);
+    } else {
+      ResetEvent(event_);
     }
   }
 
   const HANDLE event_;
-  std::mutex mutex_;
-  std::deque<DWORD> pending_;               // guarded by mutex_
-  DWORD current_ = CONNMGR_STATUS_UNKNOWN;  // guarded by mutex_
-
-  ConnectionScript script_{};
-  std::thread thread_;
-  std::mutex scriptMutex_;
-  std::condition_variable scriptChanged_;
-  bool stopping_ = false;  // guarded by scriptMutex_
 };
 
 // Every connection between its establish and its release, by handle. Never
@@ -146,12 +89,7 @@ HRESULT ConnMgrEstablishConnection(CONNMGR_CONNECTIONINFO* request, HANDLE* conn
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (event == nullptr) return E_OUTOFMEMORY;
   auto established = std::make_shared<platform::Connection>(event);
-  SIZE_T played = 0;
-  for (; played < script.count; ++played) {
-    if (script.items[played].kind != platform::ConnectionScriptItem::kStatus) break;
-    established->Post(script.items[played].value);
-  }
-  if (played < script.count) established->PlayLater(script, played);
+  established->Start(script);
   {
     platform::Registry& registry = platform::Connections();
     std::lock_guard<std::mutex> lock(registry.mutex);
