@@ -6,7 +6,8 @@
 // - INTERNET_OPEN_TYPE_PRECONFIG uses the host's proxy variables as curl reads them
 //   (http_proxy, https_proxy, all_proxy, no_proxy).
 // - Redirects are followed, at most 10. A user name and password given to InternetConnectW
-//   are offered for HTTP Basic authentication.
+//   are offered for HTTP Basic authentication once the server asks for them (a 401 with a
+//   Basic challenge): the request is sent again with them, never before.
 // - The request carries Host, the agent string as User-Agent exactly, the headers given to
 //   HttpSendRequestW and, for POST, Content-Length; nothing else (no Accept, no Expect).
 // - https (INTERNET_FLAG_SECURE) verifies the server certificate. The CA bundle is the

@@ -310,7 +310,9 @@ bool Transfer::Start(const RequestPlan& plan) {
     opt(curl_easy_setopt(e, CURLOPT_HTTPGET, 1L));
   }
   if (plan.hasUser) {
-    opt(curl_easy_setopt(e, CURLOPT_HTTPAUTH, CURLAUTH_BASIC));
+    // As WinINet does, the credentials go out only once the server asks for them (a 401
+    // with a Basic challenge); the request is then sent again, body and all, with them.
+    opt(curl_easy_setopt(e, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_ONLY));
     opt(curl_easy_setopt(e, CURLOPT_USERNAME, plan.user.c_str()));
     opt(curl_easy_setopt(e, CURLOPT_PASSWORD, plan.password.c_str()));
   }

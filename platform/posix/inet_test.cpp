@@ -348,13 +348,29 @@ TEST_F(InetTest, RedirectsAreFollowedUpToTen) {
   EXPECT_FALSE(e.sent);
 }
 
-TEST_F(InetTest, UserAndPasswordAreOfferedAsBasic) {
-  server_.Route(HttpRoute("/private", "secret"));
+TEST_F(InetTest, UserAndPasswordAreOfferedAsBasicOnceTheServerAsks) {
+  server_.Route(HttpRoute("/private", "secret").Basic("user", "pass"));
+  server_.Route(HttpRoute("/open", "public"));
   Call call = At("/private");
   call.user = u"user";
   call.password = u"pass";
   EXPECT_EQ(Perform(call).body, "secret");
-  EXPECT_EQ(server_.Requests().at(0).Header("Authorization"), "Basic dXNlcjpwYXNz");
+  call.password = u"wrong";
+  Exchange refused = Perform(call);  // the second challenge is the answer
+  EXPECT_TRUE(refused.sent);
+  EXPECT_EQ(refused.body, "");
+  call = At("/open");
+  call.user = u"user";
+  call.password = u"pass";
+  EXPECT_EQ(Perform(call).body, "public");
+
+  auto seen = server_.Requests();
+  ASSERT_EQ(seen.size(), 5u);
+  EXPECT_EQ(seen[0].Header("Authorization"), std::nullopt);
+  EXPECT_EQ(seen[1].Header("Authorization"), "Basic dXNlcjpwYXNz");
+  EXPECT_EQ(seen[2].Header("Authorization"), std::nullopt);
+  EXPECT_EQ(seen[3].Header("Authorization"), "Basic dXNlcjp3cm9uZw==");
+  EXPECT_EQ(seen[4].Header("Authorization"), std::nullopt);  // never sent unasked
 }
 
 TEST_F(InetTest, NoResponseFailsTheSendAndSilenceFailsTheRead) {

@@ -64,6 +64,9 @@ struct HttpRoute {
   HttpRoute& BreakAfter(long bytes) { return breakAfter = bytes, *this; }
   HttpRoute& StallAfter(long bytes) { return stallAfter = bytes, *this; }
   HttpRoute& Hang() { return hang = true, *this; }
+  HttpRoute& Basic(const std::string& user, const std::string& password) {
+    return basic = user + ":" + password, *this;
+  }
 
   std::string path = "*";  // request target (path and query) to match, or "*"
   std::string body;
@@ -78,6 +81,7 @@ struct HttpRoute {
   long breakAfter = -1;   // >=0: only this many body bytes are sent, then the connection closes
   long stallAfter = -1;   // >=0: only this many body bytes are sent, then nothing more
   bool hang = false;      // the request is read and recorded, and never answered
+  std::string basic;      // "user:password": without them (HTTP Basic) a 401 challenge instead
 };
 
 struct HttpRecord {

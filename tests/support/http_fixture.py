@@ -21,7 +21,9 @@ change while the server runs. It is a JSON list; the first route that matches is
    "no_length": false,       true: no Content-Length; the body ends when the connection closes
    "break_after": -1,        >=0: send only this many body bytes, then close the connection
    "stall_after": -1,        >=0: send only this many body bytes, then send nothing more
-   "hang": false}            true: read the request, never answer (until the server stops)
+   "hang": false,            true: read the request, never answer (until the server stops)
+   "basic": "user:password"} optional: without these credentials (HTTP Basic) the answer is
+                             401 with a Basic challenge and an empty body
 With no route matching the answer is 404 with the body "no route".
 
 Every request (request line, headers and body, raw bytes) is written to
@@ -31,6 +33,7 @@ is looked up by the URI's path and query (and host), and it is recorded as it ca
 test can point http_proxy at this server and fetch any host name through it.
 """
 
+import base64
 import json
 import os
 import socket
@@ -187,6 +190,11 @@ class Connection(socketserver.BaseRequestHandler):
         else:
             host = host.split(":")[0]
         route = find_route(target, host)
+        if "basic" in route:
+            expected = "Basic " + base64.b64encode(route["basic"].encode("utf-8")).decode("ascii")
+            if headers.get("authorization") != expected:
+                route = {"status": 401, "reason": "Unauthorized",
+                         "headers": [["WWW-Authenticate", 'Basic realm="zemlik"']]}
         if route.get("hang"):
             STOP.wait()
             return False

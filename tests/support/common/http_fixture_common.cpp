@@ -117,6 +117,7 @@ void HttpFixture::WriteRoutes() const {
     }
     json << "], \"body_hex\": \"" << Hex(r.body) << "\", \"repeat\": " << r.repeat;
     if (!r.bodyFile.empty()) json << ", \"body_file\": " << JsonString(r.bodyFile);
+    if (!r.basic.empty()) json << ", \"basic\": " << JsonString(r.basic);
     json << ", \"chunked\": " << r.chunked << ", \"no_length\": " << (r.noLength ? "true" : "false")
          << ", \"break_after\": " << r.breakAfter << ", \"stall_after\": " << r.stallAfter
          << ", \"hang\": " << (r.hang ? "true" : "false") << "}";
