@@ -155,17 +155,20 @@ TEST_F(WindowsParityTest, UrlJobsSentDirectlyAreTheSameBytesOnTheWire) {
   }
 }
 
-// Form POSTs, which no job sends, through the program's SendReqData in each build
-// (send_request): the request line, the header lines and the body must be the same. The
-// order of the header lines is not compared: WinINet writes Content-Length right after
-// Host, libcurl after the headers it was given.
-TEST_F(WindowsParityTest, PostsCarryTheSameHeaderLinesAndBody) {
+// Requests no job sends (form POSTs, credentials), through the program's SendReqData in
+// each build (send_request): the same requests in the same sequence, each with the same
+// request line, header lines and body. The order of the header lines is not compared:
+// WinINet writes Content-Length right after Host, libcurl after the headers it was given.
+TEST_F(WindowsParityTest, PostsAndCredentialsSendTheSameRequests) {
   server_.Route(HttpRoute("/form", "found"));
+  server_.Route(HttpRoute("/private", "found").Basic("reader", "pa:ss"));
   const std::string port = std::to_string(server_.port());
   for (const Args& args : {Args{"127.0.0.1", "POST", "/form", port, "q=%82%A0&n=1"},
-                           Args{"127.0.0.1", "POST", "/form", port, "-"}}) {
+                           Args{"127.0.0.1", "POST", "/form", port, "-"},
+                           Args{"127.0.0.1", "GET", "/private", port, "-", "reader", "pa:ss"},
+                           Args{"127.0.0.1", "POST", "/private", port, "a=b", "reader", "pa:ss"}}) {
     SCOPED_TRACE(args[1] + " " + args[2] + " " + args[4]);
-    std::vector<std::string> raw;
+    std::vector<std::vector<std::string>> sent;
     for (bool windows : {false, true}) {
       const size_t seen = server_.Requests().size();
       const Env env = {{"no_proxy", ""},   {"NO_PROXY", ""},  {"http_proxy", ""},
@@ -181,12 +184,20 @@ TEST_F(WindowsParityTest, PostsCarryTheSameHeaderLinesAndBody) {
       EXPECT_EQ(result.exitCode, 0) << result.err;
       EXPECT_EQ(result.out, "0\nfound");
       const std::vector<HttpRecord> records = server_.Requests();
-      ASSERT_EQ(records.size(), seen + 1);
-      raw.push_back(records.back().raw);
+      sent.emplace_back();
+      for (size_t i = seen; i < records.size(); ++i) sent.back().push_back(records[i].raw);
     }
-    EXPECT_EQ(RequestLine(raw[1]), RequestLine(raw[0]));
-    EXPECT_EQ(HeaderLines(raw[1]), HeaderLines(raw[0])) << raw[0] << "\n" << raw[1];
-    EXPECT_EQ(Body(raw[1]), Body(raw[0]));
+    // Where credentials are asked for: the first request without them, then the answer to
+    // the challenge with them.
+    ASSERT_EQ(sent[0].size(), args.size() == 7 ? 2u : 1u);
+    ASSERT_EQ(sent[1].size(), sent[0].size());
+    for (size_t i = 0; i < sent[0].size(); ++i) {
+      const std::string& onLinux = sent[0][i];
+      const std::string& onWindows = sent[1][i];
+      EXPECT_EQ(RequestLine(onWindows), RequestLine(onLinux));
+      EXPECT_EQ(HeaderLines(onWindows), HeaderLines(onLinux)) << onLinux << "\n" << onWindows;
+      EXPECT_EQ(Body(onWindows), Body(onLinux));
+    }
   }
 }
 
