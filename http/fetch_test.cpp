@@ -132,10 +132,7 @@ TEST_F(FetchTest, ThroughAProxyTheUrlsPortOrTheGivenOneIsNamed) {
 }
 
 TEST(FetchTlsTest, HttpsIsFetchedOverVerifiedTls) {
-#if defined(_WIN32)
-  GTEST_SKIP() << "Windows trusts its own certificate store; the test's CA is given by "
-                  "CURL_CA_BUNDLE, which only the POSIX layer reads";
-#endif
+  if (const char* why = HttpFixture::CaTrustUnavailable()) GTEST_SKIP() << why;
   ScopedNoProxy noProxy;
   HttpFixture server({.tls = true});
   ASSERT_TRUE(server.ok());

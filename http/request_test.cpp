@@ -305,10 +305,7 @@ TEST_F(SendReqDataTest, ToFileWritesTheBodyAsItArrives) {
 }
 
 TEST(SendReqDataTls, HttpsVerifiesTheCertificate) {
-#if defined(_WIN32)
-  GTEST_SKIP() << "Windows trusts its own certificate store; the test's CA is given by "
-                  "CURL_CA_BUNDLE, which only the POSIX layer reads";
-#endif
+  if (const char* why = HttpFixture::CaTrustUnavailable()) GTEST_SKIP() << why;
   ScopedNoProxy noProxy;
   HttpFixture server({.tls = true});
   ASSERT_TRUE(server.ok());

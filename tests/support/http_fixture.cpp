@@ -34,6 +34,8 @@ HttpFixture::~HttpFixture() {
   }
 }
 
+const char* HttpFixture::CaTrustUnavailable() { return nullptr; }
+
 int HttpFixture::UnusedPort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return -1;

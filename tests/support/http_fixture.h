@@ -110,6 +110,9 @@ class HttpFixture {
   std::string BaseUrl() const;
   std::string Url(const std::string& target) const { return BaseUrl() + target; }
   std::string CaFile() const { return dir_ + "/ca.pem"; }
+  // Why a client under test cannot be made to trust CaFile(), or null when it can (by
+  // CURL_CA_BUNDLE). On Windows the system's certificate store alone decides.
+  static const char* CaTrustUnavailable();
 
   void Route(const HttpRoute& route);
   void ClearRoutes();

@@ -39,6 +39,11 @@ HttpFixture::~HttpFixture() {
   }
 }
 
+const char* HttpFixture::CaTrustUnavailable() {
+  return "the system's certificate store decides which CA is trusted; CURL_CA_BUNDLE names "
+         "the fixture's CA to the POSIX layer only";
+}
+
 int HttpFixture::UnusedPort() {
   static const bool started = [] {
     WSADATA data;
