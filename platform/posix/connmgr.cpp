@@ -1,4 +1,5 @@
-// The simulated connection manager: generic POSIX code only.
+// The simulated connection manager's handles: generic POSIX code only. The
+// entry calls are shared (common/connmgr_entry.cpp).
 //
 // A connection is a waitable object with a status queue (common/connmgr_queue.h)
 // under the waitables' lock; the release call stops and joins its script.
@@ -8,7 +9,7 @@
 #include <mutex>
 #include <set>
 
-#include "platform/common/connmgr_manager.h"
+#include "platform/common/connmgr_entry.h"
 #include "platform/common/connmgr_queue.h"
 #include "platform/posix/object.h"
 
@@ -67,60 +68,24 @@ int PostConnectionStatusForTesting(DWORD status) {
   return static_cast<int>(registry.live.size());
 }
 
-}  // namespace platform
-
-using platform::Connection;
-
-HRESULT ConnMgrMapURL(LPCWSTR url, GUID* destination, DWORD* index) {
-  if (url == nullptr || destination == nullptr) return E_INVALIDARG;
-  if (index != nullptr) *index = 0;
-  return platform::CurrentConnectionManager().MapUrl(url, destination);
-}
-
-HRESULT ConnMgrEstablishConnection(CONNMGR_CONNECTIONINFO* request, HANDLE* connection) {
-  if (connection == nullptr) return E_INVALIDARG;
-  *connection = nullptr;
-  if (request == nullptr || request->cbSize != sizeof(CONNMGR_CONNECTIONINFO)) {
-    return E_INVALIDARG;
-  }
-  platform::ConnectionScript script{};
-  const HRESULT answer = platform::CurrentConnectionManager().Establish(*request, &script);
-  if (FAILED(answer)) return answer;
-  if (script.refuse) return E_FAIL;
-
+HRESULT OpenConnection(const ConnectionScript& script, HANDLE* handle) {
   auto established = std::make_shared<Connection>();
   established->Start(script);
-  *connection = platform::NewHandle(std::move(established));
+  *handle = NewHandle(std::move(established));
   return S_OK;
 }
 
-HRESULT ConnMgrConnectionStatus(HANDLE connection, DWORD* status) {
-  std::shared_ptr<Connection> found = platform::FindHandleAs<Connection>(connection);
-  if (found == nullptr || status == nullptr) return E_INVALIDARG;
-  const DWORD taken = found->Take();
-  const HRESULT answer = platform::CurrentConnectionManager().Status(taken);
-  if (FAILED(answer)) return answer;
-  *status = taken;
-  return S_OK;
+std::shared_ptr<StatusQueue> FindConnection(HANDLE handle) {
+  return FindHandleAs<Connection>(handle);
 }
 
-HRESULT ConnMgrProviderMessage(HANDLE connection, const GUID* provider, DWORD* index,
-                               DWORD message1, DWORD message2, BYTE* params, ULONG paramsSize) {
-  if (platform::FindHandleAs<Connection>(connection) == nullptr || provider == nullptr ||
-      !platform::SameGuid(*provider, IID_ConnPrv_IProxyExtension) || params == nullptr ||
-      paramsSize != sizeof(PROXY_CONFIG) || message1 != 0 || message2 != 0) {
-    return E_INVALIDARG;
-  }
-  if (index != nullptr) *index = 0;
-  return platform::CurrentConnectionManager().ProxyConfig(reinterpret_cast<PROXY_CONFIG*>(params));
-}
-
-HRESULT ConnMgrReleaseConnection(HANDLE connection, LONG cache) {
-  std::shared_ptr<Connection> found = platform::FindHandleAs<Connection>(connection);
-  if (found == nullptr) return E_INVALIDARG;
+bool CloseConnection(HANDLE handle) {
+  std::shared_ptr<Connection> found = FindHandleAs<Connection>(handle);
+  if (found == nullptr) return false;
   found->StopScript();
   found->Unregister();
-  platform::CloseObjectHandle(connection);
-  platform::CurrentConnectionManager().Released(cache);
-  return S_OK;
+  CloseObjectHandle(handle);
+  return true;
 }
+
+}  // namespace platform

@@ -1,4 +1,5 @@
-// The simulated connection manager on Windows, which has none: Win32 code only.
+// The simulated connection manager's handles on Windows, which has none: Win32
+// code only. The entry calls are shared (common/connmgr_entry.cpp).
 //
 // A connection's handle is a real auto-reset event, so the program waits on it
 // with the system's WaitForMultipleObjects; the event is the signal of the
@@ -10,7 +11,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/common/connmgr_manager.h"
+#include "platform/common/connmgr_entry.h"
 #include "platform/common/connmgr_queue.h"
 
 namespace platform {
@@ -51,13 +52,6 @@ Registry& Connections() {
   return *registry;
 }
 
-std::shared_ptr<Connection> Find(HANDLE handle) {
-  Registry& registry = Connections();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  auto it = registry.live.find(handle);
-  return it == registry.live.end() ? nullptr : it->second;
-}
-
 }  // namespace
 
 int PostConnectionStatusForTesting(DWORD status) {
@@ -67,73 +61,42 @@ int PostConnectionStatusForTesting(DWORD status) {
   return static_cast<int>(registry.live.size());
 }
 
-}  // namespace platform
-
-HRESULT ConnMgrMapURL(LPCWSTR url, GUID* destination, DWORD* index) {
-  if (url == nullptr || destination == nullptr) return E_INVALIDARG;
-  if (index != nullptr) *index = 0;
-  return platform::CurrentConnectionManager().MapUrl(url, destination);
-}
-
-HRESULT ConnMgrEstablishConnection(CONNMGR_CONNECTIONINFO* request, HANDLE* connection) {
-  if (connection == nullptr) return E_INVALIDARG;
-  *connection = nullptr;
-  if (request == nullptr || request->cbSize != sizeof(CONNMGR_CONNECTIONINFO)) {
-    return E_INVALIDARG;
-  }
-  platform::ConnectionScript script{};
-  const HRESULT answer = platform::CurrentConnectionManager().Establish(*request, &script);
-  if (FAILED(answer)) return answer;
-  if (script.refuse) return E_FAIL;
-
+HRESULT OpenConnection(const ConnectionScript& script, HANDLE* handle) {
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (event == nullptr) return E_OUTOFMEMORY;
-  auto established = std::make_shared<platform::Connection>(event);
+  auto established = std::make_shared<Connection>(event);
   established->Start(script);
   {
-    platform::Registry& registry = platform::Connections();
+    Registry& registry = Connections();
     std::lock_guard<std::mutex> lock(registry.mutex);
     registry.live.emplace(event, std::move(established));
   }
-  *connection = event;
+  *handle = event;
   return S_OK;
 }
 
-HRESULT ConnMgrConnectionStatus(HANDLE connection, DWORD* status) {
-  std::shared_ptr<platform::Connection> found = platform::Find(connection);
-  if (found == nullptr || status == nullptr) return E_INVALIDARG;
-  const DWORD taken = found->Take();
-  const HRESULT answer = platform::CurrentConnectionManager().Status(taken);
-  if (FAILED(answer)) return answer;
-  *status = taken;
-  return S_OK;
+std::shared_ptr<StatusQueue> FindConnection(HANDLE handle) {
+  Registry& registry = Connections();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  auto it = registry.live.find(handle);
+  if (it == registry.live.end()) return nullptr;
+  return it->second;
 }
 
-HRESULT ConnMgrProviderMessage(HANDLE connection, const GUID* provider, DWORD* index,
-                               DWORD message1, DWORD message2, BYTE* params, ULONG paramsSize) {
-  if (platform::Find(connection) == nullptr || provider == nullptr ||
-      !platform::SameGuid(*provider, IID_ConnPrv_IProxyExtension) || params == nullptr ||
-      paramsSize != sizeof(PROXY_CONFIG) || message1 != 0 || message2 != 0) {
-    return E_INVALIDARG;
-  }
-  if (index != nullptr) *index = 0;
-  return platform::CurrentConnectionManager().ProxyConfig(reinterpret_cast<PROXY_CONFIG*>(params));
-}
-
-HRESULT ConnMgrReleaseConnection(HANDLE connection, LONG cache) {
-  std::shared_ptr<platform::Connection> found;
+bool CloseConnection(HANDLE handle) {
+  std::shared_ptr<Connection> found;
   {
-    platform::Registry& registry = platform::Connections();
+    Registry& registry = Connections();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    auto it = registry.live.find(connection);
-    if (it == registry.live.end()) return E_INVALIDARG;
+    auto it = registry.live.find(handle);
+    if (it == registry.live.end()) return false;
     found = std::move(it->second);
     registry.live.erase(it);
   }
   // The event closes with the last reference: a status read running on another
   // thread keeps it open until it is done.
   found->StopScript();
-  found.reset();
-  platform::CurrentConnectionManager().Released(cache);
-  return S_OK;
+  return true;
 }
+
+}  // namespace platform
