@@ -1,10 +1,9 @@
 // Starts and stops tests/support/fault_server.py; talks to it through files in a private
-// temporary folder (fault and body in, requests/NNNNNN.bin out).
+// temporary folder (fault and body in, requests/NNNNNN.bin out): POSIX code.
 #include "tests/support/fault_server.h"
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -42,37 +41,6 @@ FaultServer::~FaultServer() {
     fs::remove_all(dir_, ignored);
   }
 }
-
-std::string FaultServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
-std::string FaultServer::FaultUrl(const std::string& fault) const {
-  return BaseUrl() + "/fault/" + fault;
-}
-
-void FaultServer::SetFault(const std::string& fault) { WriteState("fault", fault); }
-
-void FaultServer::SetBody(const std::string& bytes) { WriteState("body", bytes); }
-
-// Replaced in one rename, so the server never reads half a file.
-void FaultServer::WriteState(const std::string& name, const std::string& bytes) const {
-  const std::string part = dir_ + "/" + name + ".part";
-  WriteFileBytes(part, bytes);
-  std::rename(part.c_str(), (dir_ + "/" + name).c_str());
-}
-
-std::vector<std::string> FaultServer::Requests() const {
-  std::vector<fs::path> names;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(dir_ + "/requests", error)) {
-    if (entry.path().extension() == ".bin") names.push_back(entry.path());
-  }
-  std::sort(names.begin(), names.end());
-  std::vector<std::string> heads;
-  for (const auto& name : names) heads.push_back(ReadFileBytes(name.string()).value_or(""));
-  return heads;
-}
-
-std::string FaultServer::GzipSent() const { return ReadFileBytes(dir_ + "/gzip").value_or(""); }
 
 ProcessResult RunZemlikWithin(int seconds, const std::vector<std::string>& args,
                               const std::map<std::string, std::string>& env) {

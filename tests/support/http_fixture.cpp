@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "tests/support/common/http_fixture_host.h"
+#include "tests/support/common/server_host.h"
 
 HttpFixture::HttpFixture(Options options) : options_(options) {
   std::string base = std::filesystem::temp_directory_path().string() + "/zemlik-http-XXXXXX";

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/support/common/http_fixture_host.h"
+#include "tests/support/common/server_host.h"
 #include "tests/support/http_fixture.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "tests/support/common/http_fixture_host.h"
+#include "tests/support/common/server_host.h"
 #include "tests/support/script_server.h"
 #include "tests/support/win32/host.h"
 

@@ -1,5 +1,5 @@
-// What the shared part of the HTTP fixture needs from each side. Internal to
-// tests/support.
+// What the shared parts of the test servers (HTTP fixture, fault server) need from
+// each side. Internal to tests/support.
 #pragma once
 
 #include <string>
