@@ -1,8 +1,6 @@
 # Test files left out of Windows builds (paths from the source root), each for the
 # reason given beside it; every other test builds and runs there.
 set(ZEMLIK_POSIX_ONLY_TESTS
-  # The fault server (tests/support/fault_server.*) has no Win32 side yet, and iconv.h.
-  tests/faults_test.cpp
   # Drives the Windows build under wine from the Linux side.
   tests/windows_parity_test.cpp
 )

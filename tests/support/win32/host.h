@@ -3,7 +3,13 @@
 // tests/support/win32.
 #pragma once
 
+#include <windows.h>
+
+#include <map>
 #include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
 
 namespace zemlik::testing {
 
@@ -20,6 +26,12 @@ std::string UnixPath(const std::wstring& path);
 // A new, empty folder "<prefix><unique>" in the user's temporary folder; its
 // Windows path, or empty on failure.
 std::wstring NewTempFolder(const wchar_t* prefix);
+
+// RunProcess, with the child ended after `milliseconds` (INFINITE: never) with the
+// exit code `killedExitCode`.
+ProcessResult RunProcessWithin(DWORD milliseconds, int killedExitCode, const std::string& program,
+                               const std::vector<std::string>& args,
+                               const std::map<std::string, std::string>& env);
 
 // CommandLineToArgvW's inverse for one word: quoted and escaped so that the
 // word comes back exactly.

@@ -124,6 +124,12 @@ std::mutex& SpawnLock() {
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env) {
+  return RunProcessWithin(INFINITE, -1, program, args, env);
+}
+
+ProcessResult RunProcessWithin(DWORD milliseconds, int killedExitCode, const std::string& program,
+                               const std::vector<std::string>& args,
+                               const std::map<std::string, std::string>& env) {
   ProcessResult result;
   const std::wstring application = WindowsPath(program);
   std::wstring commandLine = QuoteWord(application);
@@ -168,6 +174,12 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   }
   CloseHandle(process.hThread);
 
+  // Ending the child at its deadline also ends the pipes, and with them the draining.
+  std::thread deadline([&process, milliseconds, killedExitCode] {
+    if (WaitForSingleObject(process.hProcess, milliseconds) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, static_cast<UINT>(killedExitCode));
+    }
+  });
   // Drain both streams together so a child that fills one pipe never blocks.
   std::thread errReader(Drain, errRead, &result.err);
   Drain(outRead, &result.out);
@@ -175,6 +187,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   CloseHandle(outRead);
   CloseHandle(errRead);
 
+  deadline.join();
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exitCode = 0;
   if (GetExitCodeProcess(process.hProcess, &exitCode)) result.exitCode = static_cast<int>(exitCode);
