@@ -84,13 +84,8 @@ class WindowsParityTest : public ::testing::Test {
   // clock pinned; `proxy` puts the fixture in http_proxy.
   Outcome Run(bool windows, const Args& args, bool proxy) {
     TempFolder root;
-    Env env = {{"ZEMLIK_CLOCK", "2008-12-21 03:03:17"},
-               {"no_proxy", ""},
-               {"NO_PROXY", ""},
-               {"http_proxy", proxy ? server_.BaseUrl() : ""},
-               {"HTTP_PROXY", ""},
-               {"all_proxy", ""},
-               {"ALL_PROXY", ""}};
+    Env env = {{"ZEMLIK_CLOCK", "2008-12-21 03:03:17"}};
+    if (proxy) env["http_proxy"] = server_.BaseUrl();
     const size_t seen = server_.Requests().size();
     Outcome outcome;
     if (windows) {
@@ -100,17 +95,29 @@ class WindowsParityTest : public ::testing::Test {
         if (c == '/') c = '\\';
       }
       env["ZEMLIK_ROOT"] = dosRoot;
-      Args wine = {windowsBuild_ + "/wineprefix", windowsBuild_ + "/zemlik.exe"};
-      wine.insert(wine.end(), args.begin(), args.end());
-      outcome.process = RunProcess(zemlik::testing::SourceDir() + "/cmake/wine-run.sh", wine, env);
+      outcome.process = RunWindows("zemlik.exe", args, env);
     } else {
       env["ZEMLIK_ROOT"] = root.path();
       outcome.process = RunZemlik(args, env);
     }
-    const std::vector<HttpRecord> records = server_.Requests();
-    for (size_t i = seen; i < records.size(); ++i) outcome.requests.push_back(records[i].raw);
+    outcome.requests = RequestsSince(seen);
     outcome.file = ReadFileBytes(root.Join("My Documents/monthlist.csv"));
     return outcome;
+  }
+
+  // Runs `program` of the Windows build (a path below its folder) under wine.
+  ProcessResult RunWindows(const std::string& program, const Args& args, const Env& env) const {
+    Args wine = {windowsBuild_ + "/wineprefix", windowsBuild_ + "/" + program};
+    wine.insert(wine.end(), args.begin(), args.end());
+    return RunProcess(zemlik::testing::SourceDir() + "/cmake/wine-run.sh", wine, env);
+  }
+
+  // The raw requests the fixture received after the first `seen`.
+  std::vector<std::string> RequestsSince(size_t seen) const {
+    std::vector<std::string> raw;
+    const std::vector<HttpRecord> records = server_.Requests();
+    for (size_t i = seen; i < records.size(); ++i) raw.push_back(records[i].raw);
+    return raw;
   }
 
   // Both builds, then what must be equal between them.
@@ -136,6 +143,7 @@ class WindowsParityTest : public ::testing::Test {
   }
 
   std::string windowsBuild_;
+  ScopedNoProxy noProxy_;  // the children get only the proxy a case sets
   HttpFixture server_;
 };
 
@@ -171,21 +179,11 @@ TEST_F(WindowsParityTest, PostsAndCredentialsSendTheSameRequests) {
     std::vector<std::vector<std::string>> sent;
     for (bool windows : {false, true}) {
       const size_t seen = server_.Requests().size();
-      const Env env = {{"no_proxy", ""},   {"NO_PROXY", ""},  {"http_proxy", ""},
-                       {"HTTP_PROXY", ""}, {"all_proxy", ""}, {"ALL_PROXY", ""}};
-      ProcessResult result;
-      if (windows) {
-        Args wine = {windowsBuild_ + "/wineprefix", windowsBuild_ + "/tests/send_request.exe"};
-        wine.insert(wine.end(), args.begin(), args.end());
-        result = RunProcess(zemlik::testing::SourceDir() + "/cmake/wine-run.sh", wine, env);
-      } else {
-        result = RunProcess(ZEMLIK_SEND_REQUEST, args, env);
-      }
+      const ProcessResult result = windows ? RunWindows("tests/send_request.exe", args, {})
+                                           : RunProcess(ZEMLIK_SEND_REQUEST, args);
       EXPECT_EQ(result.exitCode, 0) << result.err;
       EXPECT_EQ(result.out, "0\nfound");
-      const std::vector<HttpRecord> records = server_.Requests();
-      sent.emplace_back();
-      for (size_t i = seen; i < records.size(); ++i) sent.back().push_back(records[i].raw);
+      sent.push_back(RequestsSince(seen));
     }
     // Where credentials are asked for: the first request without them, then the answer to
     // the challenge with them.
