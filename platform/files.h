@@ -20,11 +20,15 @@ UINT DeviceGetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique,
                             LPWSTR tempFileName);
 BOOL DeviceDeleteFileW(LPCWSTR fileName);
 BOOL DeviceMoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
+BOOL DeviceReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName,
+                        LPCWSTR backupFileName, DWORD replaceFlags, LPVOID exclude,
+                        LPVOID reserved);
 }  // namespace platform
 #define CreateFileW platform::DeviceCreateFileW
 #define GetTempFileNameW platform::DeviceGetTempFileNameW
 #define DeleteFileW platform::DeviceDeleteFileW
 #define MoveFileExW platform::DeviceMoveFileExW
+#define ReplaceFileW platform::DeviceReplaceFileW
 
 #else  // POSIX
 
@@ -57,6 +61,16 @@ BOOL DeleteFileW(LPCWSTR fileName);
 // flags 0 (an existing target makes it fail) or MOVEFILE_REPLACE_EXISTING
 // (an atomic replace, within one file system).
 BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
+
+// Only a null backup name, flags 0 and null exclude/reserved. Puts the replacement
+// file in the place of the replaced one, which must exist (else FALSE with
+// ERROR_FILE_NOT_FOUND). As on Windows, the replaced file's permission bits go to
+// the new file, and its owner and group where the process may set them; a
+// symbolic link is followed, so its final target is replaced and the link stays
+// (a link whose target is missing gets the target made). Atomic within one file
+// system; a target on another one gets a copy made beside it, then renamed.
+BOOL ReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName, LPCWSTR backupFileName,
+                  DWORD replaceFlags, LPVOID exclude, LPVOID reserved);
 
 #endif  // _WIN32
 

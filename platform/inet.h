@@ -73,22 +73,36 @@ HINTERNET HttpOpenRequestW(HINTERNET connect, LPCWSTR verb, LPCWSTR objectName, 
 
 // Sends the request and returns TRUE once the final response's headers have arrived
 // (whatever its status); FALSE when no response came (refused, unreachable, time limit,
-// TLS failure, too many redirects). headersLength (UINT32_MAX = zero-terminated) counts the
+// TLS failure, too many redirects, a proxy that refused the tunnel), GetLastError saying
+// why (an ERROR_INTERNET_* or ERROR_HTTP_* code below). headersLength (UINT32_MAX = zero-terminated) counts the
 // characters of `headers`: header lines separated by CR LF. `optional` is the POST body.
 BOOL HttpSendRequestW(HINTERNET request, LPCWSTR headers, DWORD headersLength, LPVOID optional,
                       DWORD optionalLength);
 
 // Blocks until `bytesToRead` body bytes are copied or the body ends. TRUE with *bytesRead 0
-// at the end of the body; FALSE when the transfer broke, after the bytes that did arrive
-// were delivered by earlier calls.
+// at the end of the body; FALSE when the transfer broke (a reset, the time limit, a
+// malformed chunked stream, fewer bytes than the Content-Length), after the bytes that did
+// arrive were delivered by earlier calls; GetLastError says why.
 BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead);
 
 constexpr DWORD HTTP_QUERY_CONTENT_LENGTH = 5;
+constexpr DWORD HTTP_QUERY_STATUS_CODE = 19;
 constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
 
-// Only HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, index null, on a sent request:
-// the final response's Content-Length as a DWORD. FALSE when it has none (chunked, or ended
-// by closing) or it does not fit.
+// The WinINet error codes the layer reports through GetLastError.
+constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
+constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
+constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
+constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
+constexpr DWORD ERROR_INTERNET_INVALID_CA = 12045;
+constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
+constexpr DWORD ERROR_HTTP_REDIRECT_FAILED = 12156;
+constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
+
+// HTTP_QUERY_CONTENT_LENGTH or HTTP_QUERY_STATUS_CODE, with HTTP_QUERY_FLAG_NUMBER, index
+// null, on a sent request: the final response's Content-Length or status code as a DWORD.
+// FALSE when it has none (a body chunked or ended by closing) or it does not fit.
 BOOL HttpQueryInfoW(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
                     LPDWORD index);
 

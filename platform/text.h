@@ -39,8 +39,8 @@ int _wtoi(LPCWSTR s);
 // writes past dst[cchDest-1], always terminates when cchDest > 0. Returns S_OK,
 // or STRSAFE_E_INSUFFICIENT_BUFFER when the text was cut to cchDest-1 characters.
 // Conversions: %s (LPCWSTR, null prints "(null)"), %d (int; a negative number
-// keeps its sign: %02d of -1 is "-1"), %x (unsigned int, lower case; cast a
-// pointer to an integer first), each with an optional '0' flag and width; %%
+// keeps its sign: %02d of -1 is "-1"), %u (unsigned int), %x (unsigned int, lower
+// case; cast a pointer to an integer first), each with an optional '0' flag and width; %%
 // for a percent sign. cchDest 0 writes nothing; any other conversion writes an
 // empty text; both give STRSAFE_E_INVALID_PARAMETER.
 HRESULT StringCchPrintfW(LPWSTR dst, SIZE_T cchDest, LPCWSTR format, ...);

@@ -108,6 +108,13 @@ struct GUID {
 };
 static_assert(sizeof(GUID) == 16);
 
+// The calling thread's last error code: set by the layer's calls that say so
+// (with the system's numbers, such as WinINet's ERROR_INTERNET_*), else left alone.
+DWORD GetLastError();
+void SetLastError(DWORD error);
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
+
 // Closes any handle the layer hands out: files, events, threads (the connection
 // manager's and WinINet's own are closed by their own calls). FALSE for a
 // handle that is not open: null, INVALID_HANDLE_VALUE, closed or foreign.

@@ -162,6 +162,128 @@ BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
   return rename(from.c_str(), to.c_str()) == 0 ? TRUE : FALSE;
 }
 
+namespace {
+
+// Sets the last error for a failed file call from errno.
+BOOL FailedWithErrno() {
+  SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_GEN_FAILURE);
+  return FALSE;
+}
+
+// The name a chain of symbolic links starting at `path` ends in (the file there
+// may not exist). False on a loop or a link that cannot be read.
+bool FinalTarget(std::string path, std::string* out) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+      *out = std::move(path);
+      return true;
+    }
+    std::string link(static_cast<std::size_t>(info.st_size) + 1, '\0');
+    const ssize_t length = readlink(path.c_str(), link.data(), link.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) return false;
+    link.resize(static_cast<std::size_t>(length));
+    if (link[0] == '/') {
+      path = std::move(link);
+    } else {
+      const std::size_t slash = path.rfind('/');
+      path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + link;
+    }
+  }
+  errno = ELOOP;
+  return false;
+}
+
+// Gives `fd` the permission bits of `old`, and its owner and group where allowed.
+// The owner goes first: changing it may clear set-id bits that the mode sets.
+bool TakeOver(int fd, const struct stat& old) {
+  if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+    // Not allowed to give the file away: keep at least the group, where allowed.
+    [[maybe_unused]] const int ignored = fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+  }
+  return fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// A target on another file system: a copy of `from` is made beside `to` and
+// renamed over it, then `from` goes.
+bool CopyOver(const std::string& from, const std::string& to, const struct stat* old) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat own;
+  if (in < 0 || fstat(in, &own) != 0) {
+    if (in >= 0) close(in);
+    return false;
+  }
+  std::string temporary = to + ".XXXXXX";
+  const int out = mkostemp(temporary.data(), O_CLOEXEC);
+  if (out < 0) {
+    close(in);
+    return false;
+  }
+  // A new file keeps the mode the replacement was made with.
+  bool ok = TakeOver(out, old != nullptr ? *old : own);
+  char block[65536];
+  while (ok) {
+    const ssize_t got = read(in, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < got;) {
+      const ssize_t n = write(out, block + done, static_cast<std::size_t>(got - done));
+      if (n < 0 && errno == EINTR) continue;
+      ok = n > 0;
+      done += n > 0 ? n : 0;
+    }
+  }
+  close(in);
+  ok = close(out) == 0 && ok && rename(temporary.c_str(), to.c_str()) == 0;
+  if (!ok) {
+    const int saved = errno;
+    unlink(temporary.c_str());
+    errno = saved;
+    return false;
+  }
+  unlink(from.c_str());
+  return true;
+}
+
+}  // namespace
+
+BOOL ReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName, LPCWSTR backupFileName,
+                  DWORD replaceFlags, LPVOID exclude, LPVOID reserved) {
+  if (backupFileName != nullptr || replaceFlags != 0 || exclude != nullptr ||
+      reserved != nullptr) {
+    return FALSE;
+  }
+  std::string replaced;
+  std::string replacement;
+  std::string target;
+  if (!Resolve(replacedFileName, &replaced) || !Resolve(replacementFileName, &replacement)) {
+    return FALSE;
+  }
+  struct stat info;
+  if (lstat(replaced.c_str(), &info) != 0 || !FinalTarget(replaced, &target)) {
+    return FailedWithErrno();
+  }
+  struct stat old;
+  const bool exists = stat(target.c_str(), &old) == 0;
+  if (exists) {
+    if (!S_ISREG(old.st_mode)) {
+      errno = EISDIR;
+      return FailedWithErrno();
+    }
+    const int fd = open(replacement.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return FailedWithErrno();
+    const bool taken = TakeOver(fd, old);
+    close(fd);
+    if (!taken) return FailedWithErrno();
+  }
+  if (rename(replacement.c_str(), target.c_str()) == 0) return TRUE;
+  if (errno != EXDEV) return FailedWithErrno();
+  return CopyOver(replacement, target, exists ? &old : nullptr) ? TRUE : FailedWithErrno();
+}
+
 namespace platform {
 
 bool ResolvePath(LPCWSTR path, char* out, SIZE_T outSize) {

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -244,6 +246,94 @@ TEST_F(FilesTest, DeleteAndMove) {
   EXPECT_TRUE(DeleteFileW(u"c.csv"));
   EXPECT_FALSE(DeleteFileW(u"c.csv"));
   EXPECT_EQ(work_.List(), std::vector<std::string>{});
+}
+
+}  // namespace
+
+namespace {
+
+std::string ModeOf(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return "<none>";
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+  return text;
+}
+
+// Each row lays out an output file (or a link to one), replaces it with "new" made at mode
+// 0644, and says where the new bytes must be found.
+TEST_F(FilesTest, ReplaceKeepsTheModeAndFollowsLinks) {
+  TempFolder elsewhere;
+  const bool otherFileSystem = [] {
+    struct stat tmp;
+    struct stat shm;
+    return stat("/dev/shm", &shm) == 0 && stat(".", &tmp) == 0 && shm.st_dev != tmp.st_dev &&
+           access("/dev/shm", W_OK) == 0;
+  }();
+  std::string farFolder;
+  if (otherFileSystem) {
+    char pattern[] = "/dev/shm/zemlik-far-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    farFolder = pattern;
+  }
+  struct Row {
+    const char* what;
+    std::string target;    // the file a link leads to, or the output file itself
+    std::string linkText;  // when set, "out.csv" is a link with this text
+    const char* oldMode;   // the target's mode before, or null when it does not exist
+    const char* newMode;
+  } rows[] = {
+      {"a private file stays private", work_.Join("out.csv"), "", "0600", "0600"},
+      {"an executable bit is kept", work_.Join("out.csv"), "", "0750", "0750"},
+      {"a relative link", work_.Join("real.csv"), "real.csv", "0640", "0640"},
+      {"an absolute link into another folder", elsewhere.Join("far.csv"),
+       elsewhere.Join("far.csv"), "0600", "0600"},
+      {"a link whose target is missing", work_.Join("gone.csv"), "gone.csv", nullptr, "0644"},
+      {"a link to another file system", farFolder + "/far.csv", farFolder + "/far.csv", "0604",
+       "0604"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.target == "/far.csv") continue;  // no second file system here
+    unlink("out.csv");
+    unlink(row.target.c_str());
+    if (row.oldMode != nullptr) {
+      ASSERT_TRUE(WriteFileBytes(row.target, "old"));
+      ASSERT_EQ(chmod(row.target.c_str(), std::strtoul(row.oldMode, nullptr, 8)), 0);
+    }
+    if (!row.linkText.empty()) {
+      ASSERT_EQ(symlink(row.linkText.c_str(), "out.csv"), 0);
+    }
+    ASSERT_TRUE(WriteFileBytes(work_.Join("new.tmp"), "new"));
+    ASSERT_EQ(chmod("new.tmp", 0644), 0);
+
+    EXPECT_TRUE(ReplaceFileW(u"out.csv", u"new.tmp", nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(ReadFileBytes(row.target), "new");
+    EXPECT_EQ(ModeOf(row.target), row.newMode);
+    EXPECT_FALSE(FileExists(work_.Join("new.tmp")));
+    char link[PATH_MAX] = {};
+    const ssize_t length = readlink("out.csv", link, sizeof link - 1);
+    EXPECT_EQ(length > 0 ? std::string(link) : std::string(), row.linkText);
+  }
+  if (!farFolder.empty()) {
+    unlink((farFolder + "/far.csv").c_str());
+    EXPECT_EQ(rmdir(farFolder.c_str()), 0) << "a copy was left beside the target";
+  }
+}
+
+TEST_F(FilesTest, ReplaceNeedsAFileToReplace) {
+  ASSERT_TRUE(WriteFileBytes(work_.Join("new.tmp"), "new"));
+  SetLastError(0);
+  EXPECT_FALSE(ReplaceFileW(u"out.csv", u"new.tmp", nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  // Nor is a folder or a device replaced.
+  ASSERT_EQ(mkdir("folder", 0755), 0);
+  SetLastError(0);
+  EXPECT_FALSE(ReplaceFileW(u"folder", u"new.tmp", nullptr, 0, nullptr, nullptr));
+  EXPECT_NE(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(ReplaceFileW(u"/dev/null", u"new.tmp", nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(ReadFileBytes(work_.Join("new.tmp")), "new");
+  EXPECT_FALSE(ReplaceFileW(u"folder", u"new.tmp", u"backup", 0, nullptr, nullptr));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // WinINet subset over libcurl. libcurl is contained in this file: it is initialised once,
 // every curl object has an owner, callbacks only record what happened, and a CURLcode
-// becomes this layer's Outcome in FromCurl() alone.
+// becomes this layer's WinINet error code in ErrorOf() alone.
 #include "platform/inet.h"
 
 #include <curl/curl.h>
@@ -28,39 +28,36 @@ constexpr size_t kReceiveChunk = 256 * 1024;
 // layer holds at most kBufferCapacity + kReceiveChunk = 1 MiB the program has not read.
 constexpr size_t kBufferCapacity = 768 * 1024;
 
-enum class Outcome {
-  kOk,
-  kNoConnection,  // refused, unreachable, name not resolved
-  kTimedOut,
-  kTlsRejected,
-  kBroken,  // the connection ended before the response did
-  kTooManyRedirects,
-  kFailed,  // anything else
-};
-
-Outcome FromCurl(CURLcode code) {
+// A CURLcode as the WinINet error GetLastError reports for it; 0 for success.
+DWORD ErrorOf(CURLcode code) {
   switch (code) {
     case CURLE_OK:
-      return Outcome::kOk;
+      return 0;
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_COULDNT_RESOLVE_HOST:
+      return ERROR_INTERNET_NAME_NOT_RESOLVED;
     case CURLE_COULDNT_CONNECT:
-      return Outcome::kNoConnection;
+      return ERROR_INTERNET_CANNOT_CONNECT;
     case CURLE_OPERATION_TIMEDOUT:
-      return Outcome::kTimedOut;
+      return ERROR_INTERNET_TIMEOUT;
     case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+      return ERROR_INTERNET_INVALID_CA;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CACERT_BADFILE:
-      return Outcome::kTlsRejected;
+      return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
     case CURLE_PARTIAL_FILE:
     case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
     case CURLE_GOT_NOTHING:
-      return Outcome::kBroken;
+      return ERROR_INTERNET_CONNECTION_ABORTED;
     case CURLE_TOO_MANY_REDIRECTS:
-      return Outcome::kTooManyRedirects;
+      return ERROR_HTTP_REDIRECT_FAILED;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+      return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     default:
-      return Outcome::kFailed;
+      return ERROR_INTERNET_INTERNAL_ERROR;
   }
 }
 
@@ -226,6 +223,10 @@ class Transfer {
   bool Read(char* out, size_t want, size_t* got);
   // The final response's Content-Length, or -1 when it has none.
   long long ContentLength();
+  // The final response's status code, or 0 before it has arrived.
+  int Status() const { return responseReady_ ? status_ : 0; }
+  // Why the transfer failed: a WinINet error code, 0 while it has not.
+  DWORD error() const { return error_; }
 
  private:
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
@@ -235,7 +236,7 @@ class Transfer {
   template <class Ready>
   void DriveUntil(Ready ready);
   void CollectDone();
-  void Finish(Outcome outcome);
+  void Finish(DWORD error);
   void Resume();
 
   MultiPtr multi_;
@@ -251,7 +252,7 @@ class Transfer {
   curl_off_t uploaded_ = 0;
   bool paused_ = false;
   bool done_ = false;
-  Outcome outcome_ = Outcome::kOk;
+  DWORD error_ = 0;
   bool responseReady_ = false;
   int status_ = 0;
   bool sawLocation_ = false;
@@ -388,9 +389,9 @@ int Transfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_of
   return 0;
 }
 
-void Transfer::Finish(Outcome outcome) {
+void Transfer::Finish(DWORD error) {
   done_ = true;
-  outcome_ = outcome;
+  error_ = error;
   if (attached_) {
     curl_multi_remove_handle(multi_.get(), easy_.get());
     attached_ = false;
@@ -400,7 +401,7 @@ void Transfer::Finish(Outcome outcome) {
 void Transfer::CollectDone() {
   int left = 0;
   while (CURLMsg* message = curl_multi_info_read(multi_.get(), &left)) {
-    if (message->msg == CURLMSG_DONE) Finish(FromCurl(message->data.result));
+    if (message->msg == CURLMSG_DONE) Finish(ErrorOf(message->data.result));
   }
 }
 
@@ -409,26 +410,26 @@ void Transfer::DriveUntil(Ready ready) {
   while (!done_ && !ready()) {
     int running = 0;
     if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
-      Finish(Outcome::kFailed);
+      Finish(ERROR_INTERNET_INTERNAL_ERROR);
       break;
     }
     CollectDone();
     if (done_ || ready()) break;
     auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity_);
     if (idle.count() >= timeoutMs_) {
-      Finish(Outcome::kTimedOut);
+      Finish(ERROR_INTERNET_TIMEOUT);
       break;
     }
     int wait = static_cast<int>(std::min<long>(timeoutMs_ - idle.count(), 1000));
     if (curl_multi_poll(multi_.get(), nullptr, 0, wait, nullptr) != CURLM_OK) {
-      Finish(Outcome::kFailed);
+      Finish(ERROR_INTERNET_INTERNAL_ERROR);
     }
   }
 }
 
 bool Transfer::WaitForResponse() {
   DriveUntil([this] { return responseReady_; });
-  return responseReady_ || outcome_ == Outcome::kOk;
+  return responseReady_ || error_ == 0;
 }
 
 void Transfer::Resume() {
@@ -436,7 +437,7 @@ void Transfer::Resume() {
   paused_ = false;
   lastActivity_ = Clock::now();
   // May deliver the held piece at once, through OnBody.
-  if (curl_easy_pause(easy_.get(), CURLPAUSE_CONT) != CURLE_OK) Finish(Outcome::kFailed);
+  if (curl_easy_pause(easy_.get(), CURLPAUSE_CONT) != CURLE_OK) Finish(ERROR_INTERNET_INTERNAL_ERROR);
 }
 
 bool Transfer::Read(char* out, size_t want, size_t* got) {
@@ -460,7 +461,7 @@ bool Transfer::Read(char* out, size_t want, size_t* got) {
     directRoom_ = 0;
   }
   *got = total;
-  return total > 0 || outcome_ == Outcome::kOk;
+  return total > 0 || error_ == 0;
 }
 
 long long Transfer::ContentLength() {
@@ -624,9 +625,14 @@ BOOL HttpSendRequestW(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LP
   }
 
   auto transfer = std::make_unique<Transfer>();
-  if (!transfer->Start(plan)) return FALSE;
+  if (!transfer->Start(plan)) {
+    SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+    return FALSE;
+  }
   request->transfer = std::move(transfer);
-  return request->transfer->WaitForResponse() ? TRUE : FALSE;
+  if (request->transfer->WaitForResponse()) return TRUE;
+  SetLastError(request->transfer->error());
+  return FALSE;
 } catch (...) {
   return FALSE;
 }
@@ -641,7 +647,9 @@ BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD bytesToRead, LPDWORD 
   size_t got = 0;
   bool ok = request->transfer->Read(static_cast<char*>(buffer), bytesToRead, &got);
   *bytesRead = static_cast<DWORD>(got);
-  return ok ? TRUE : FALSE;
+  if (ok) return TRUE;
+  SetLastError(request->transfer->error());
+  return FALSE;
 } catch (...) {
   return FALSE;
 }
@@ -649,14 +657,21 @@ BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD bytesToRead, LPDWORD 
 BOOL HttpQueryInfoW(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
                     LPDWORD index) try {
   Request* request = Lookup<Request>(handle, Kind::kRequest);
-  if (request == nullptr || !request->transfer || index != nullptr ||
-      infoLevel != (HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER) || buffer == nullptr ||
+  if (request == nullptr || !request->transfer || index != nullptr || buffer == nullptr ||
       bufferLength == nullptr || *bufferLength < sizeof(DWORD)) {
     return FALSE;
   }
-  long long length = request->transfer->ContentLength();
-  if (length < 0 || length > 0xFFFFFFFFll) return FALSE;
-  *static_cast<DWORD*>(buffer) = static_cast<DWORD>(length);
+  long long value;
+  if (infoLevel == (HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER)) {
+    value = request->transfer->ContentLength();
+  } else if (infoLevel == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER)) {
+    value = request->transfer->Status();
+    if (value == 0) value = -1;
+  } else {
+    return FALSE;
+  }
+  if (value < 0 || value > 0xFFFFFFFFll) return FALSE;
+  *static_cast<DWORD*>(buffer) = static_cast<DWORD>(value);
   *bufferLength = sizeof(DWORD);
   return TRUE;
 } catch (...) {

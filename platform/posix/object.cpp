@@ -87,3 +87,11 @@ void Waitable::Reset() {
 }  // namespace platform
 
 BOOL CloseHandle(HANDLE handle) { return platform::CloseObjectHandle(handle) ? TRUE : FALSE; }
+
+namespace {
+thread_local DWORD lastError = 0;
+}  // namespace
+
+DWORD GetLastError() { return lastError; }
+
+void SetLastError(DWORD error) { lastError = error; }

@@ -139,6 +139,8 @@ HRESULT StringCchPrintfW(LPWSTR dst, SIZE_T cchDest, LPCWSTR format, ...) {
       std::uint32_t magnitude = static_cast<std::uint32_t>(value);
       if (value < 0) magnitude = 0u - magnitude;
       PutNumber(&out, value < 0, magnitude, 10, zeroPad, width);
+    } else if (*p == u'u') {
+      PutNumber(&out, false, va_arg(args, unsigned int), 10, zeroPad, width);
     } else if (*p == u'x') {
       PutNumber(&out, false, va_arg(args, unsigned int), 16, zeroPad, width);
     } else if (*p == u'%' && !zeroPad && width == 0) {

@@ -86,9 +86,10 @@ TEST(Formatting, NumbersSignsWidthsAndPercent) {
             S_OK);
   EXPECT_EQ(std::u16string(out), u"[-1][-12][-005][-2147483648][0]");
 
-  EXPECT_EQ(StringCchPrintfW(out, 100, u"[%5d][%3s][%x][%08x][%%]", 42, u"a", 0xFFFFFFFFu, 0xBEEFu),
+  EXPECT_EQ(StringCchPrintfW(out, 100, u"[%5d][%3s][%x][%08x][%%][%u]", 42, u"a", 0xFFFFFFFFu,
+                             0xBEEFu, 0xFFFFFFFFu),
             S_OK);
-  EXPECT_EQ(std::u16string(out), u"[   42][  a][ffffffff][0000beef][%]");
+  EXPECT_EQ(std::u16string(out), u"[   42][  a][ffffffff][0000beef][%][4294967295]");
 
   EXPECT_EQ(StringCchPrintfW(out, 100, u"[%s][%s]", static_cast<LPCWSTR>(nullptr), u""), S_OK);
   EXPECT_EQ(std::u16string(out), u"[(null)][]");
@@ -132,7 +133,7 @@ TEST(Formatting, InvalidCallsWriteNothingOrAnEmptyText) {
   EXPECT_EQ(StringCchPrintfW(buffer, 0, u"abc"), STRSAFE_E_INVALID_PARAMETER);
   EXPECT_EQ(std::u16string(buffer, 8), u"########");
 
-  EXPECT_EQ(StringCchPrintfW(buffer, 8, u"ab%u", 5u), STRSAFE_E_INVALID_PARAMETER);
+  EXPECT_EQ(StringCchPrintfW(buffer, 8, u"ab%lu", 5u), STRSAFE_E_INVALID_PARAMETER);
   EXPECT_EQ(std::u16string(buffer), u"");
   EXPECT_EQ(StringCchPrintfW(buffer, 8, u"ab%"), STRSAFE_E_INVALID_PARAMETER);
   EXPECT_EQ(std::u16string(buffer), u"");

@@ -10,6 +10,7 @@
 #undef GetTempFileNameW
 #undef DeleteFileW
 #undef MoveFileExW
+#undef ReplaceFileW
 
 namespace {
 
@@ -108,6 +109,22 @@ BOOL DeviceMoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flag
   std::wstring to;
   if (!Resolve(existingFileName, &from) || !Resolve(newFileName, &to)) return FALSE;
   return ::MoveFileExW(from.c_str(), to.c_str(), flags);
+}
+
+BOOL DeviceReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName,
+                        LPCWSTR backupFileName, DWORD replaceFlags, LPVOID exclude,
+                        LPVOID reserved) {
+  std::wstring replaced;
+  std::wstring replacement;
+  if (!Resolve(replacedFileName, &replaced) || !Resolve(replacementFileName, &replacement)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  std::wstring backup;
+  if (backupFileName != nullptr && !Resolve(backupFileName, &backup)) return FALSE;
+  return ::ReplaceFileW(replaced.c_str(), replacement.c_str(),
+                        backupFileName != nullptr ? backup.c_str() : nullptr, replaceFlags,
+                        exclude, reserved);
 }
 
 bool ResolvePath(LPCWSTR path, char* out, SIZE_T outSize) {
