@@ -116,17 +116,46 @@ class BodyPieces {
   DWORD first_ = kFirstPiece;
 };
 
-// The three handles of one exchange, closed in reverse order of opening on every way out.
+// Traces why a step of the exchange failed, with the layer's error code, and returns
+// `result`.
+int Failed(int result) {
+  TraceLine(TEXT("SendReqData:rc=%d,error=%u"), result, static_cast<unsigned>(GetLastError()));
+  return result;
+}
+
+int NoMemory() {
+  TraceLine(TEXT("SendReqData:rc=%d"), kRequestNoMemory);
+  return kRequestNoMemory;
+}
+
+// The three handles of one exchange, closed in reverse order of opening on every way out,
+// and what the response announced.
 class Exchange {
  public:
+  // Sends the request; kRequestOk only when a response came whose status is no error.
   int Send(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPCWSTR password,
            LPCSTR pst, BOOL secure);
   HINTERNET request() const { return request_.get(); }
+  // The Content-Length of the response, 0 when it announced none.
+  DWORD announced() const { return announced_ ? announcedLength_ : 0; }
+  // The body ended after `received` bytes: kRequestOk when that is the whole of it, else
+  // kRequestBodyBroken, traced. `readFailed`: the last read returned FALSE.
+  int EndOfBody(std::uint64_t received, bool readFailed) const {
+    if (readFailed || (announced_ && received < announcedLength_)) {
+      return BodyBroken(received, readFailed);
+    }
+    return kRequestOk;
+  }
 
  private:
+  int CheckResponse();
+  int BodyBroken(std::uint64_t received, bool readFailed) const;
+
   InternetHandle root_{nullptr};
   InternetHandle connection_{nullptr};
   InternetHandle request_{nullptr};
+  bool announced_ = false;
+  DWORD announcedLength_ = 0;
 };
 
 int Exchange::Send(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPCWSTR password,
@@ -135,7 +164,7 @@ int Exchange::Send(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, 
             static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(pst)));
 
   root_.reset(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (root_.get() == nullptr) return kRequestNoInternet;
+  if (root_.get() == nullptr) return Failed(kRequestNoInternet);
 
   INTERNET_PORT serverPort;
   if (port < 0) {
@@ -145,23 +174,57 @@ int Exchange::Send(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, 
   }
   connection_.reset(
       InternetConnectW(root_.get(), sv, serverPort, user, password, INTERNET_SERVICE_HTTP, 0, 0));
-  if (connection_.get() == nullptr) return kRequestNoConnection;
+  if (connection_.get() == nullptr) return Failed(kRequestNoConnection);
 
   DWORD flags = INTERNET_FLAG_RELOAD | (secure ? INTERNET_FLAG_SECURE : 0);
   request_.reset(
       HttpOpenRequestW(connection_.get(), mtd, pg, kVersion, nullptr, nullptr, flags, 0));
-  if (request_.get() == nullptr) return kRequestNoRequest;
+  if (request_.get() == nullptr) return Failed(kRequestNoRequest);
 
   if (mtd != nullptr && wcscmp(mtd, TEXT("POST")) == 0) {
     DWORD postLength = pst == nullptr ? 0 : static_cast<DWORD>(std::strlen(pst));
     if (HttpSendRequestW(request_.get(), kPostHeader, kPostHeaderLength, const_cast<LPSTR>(pst),
                          postLength) != TRUE) {
-      return kRequestPostFailed;
+      return Failed(kRequestPostFailed);
     }
   } else if (HttpSendRequestW(request_.get(), nullptr, 0, nullptr, 0) != TRUE) {
-    return kRequestGetFailed;
+    return Failed(kRequestGetFailed);
+  }
+  return CheckResponse();
+}
+
+int Exchange::CheckResponse() {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value,
+                     &size, nullptr) &&
+      value >= 400 && value <= 599) {
+    TraceLine(TEXT("SendReqData:rc=%d,status=%u"), kRequestHttpError, value);
+    return kRequestHttpError;
+  }
+  size = sizeof(value);
+  if (HttpQueryInfoW(request_.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value,
+                     &size, nullptr)) {
+    announced_ = true;
+    announcedLength_ = value;
   }
   return kRequestOk;
+}
+
+int Exchange::BodyBroken(std::uint64_t received, bool readFailed) const {
+  const DWORD error = readFailed ? GetLastError() : 0;
+  const auto count = static_cast<unsigned>(received);
+  if (announced_ && readFailed) {
+    TraceLine(TEXT("SendReqData:rc=%d,read=%u/%u,error=%u"), kRequestBodyBroken, count,
+              static_cast<unsigned>(announcedLength_), static_cast<unsigned>(error));
+  } else if (announced_) {
+    TraceLine(TEXT("SendReqData:rc=%d,read=%u/%u"), kRequestBodyBroken, count,
+              static_cast<unsigned>(announcedLength_));
+  } else {
+    TraceLine(TEXT("SendReqData:rc=%d,read=%u,error=%u"), kRequestBodyBroken, count,
+              static_cast<unsigned>(error));
+  }
+  return kRequestBodyBroken;
 }
 
 }  // namespace
@@ -173,26 +236,28 @@ int SendReqData(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPC
   int result = exchange.Send(sv, mtd, pg, port, user, password, pst, secure);
   if (result != kRequestOk) return result;
 
-  // The announced length only sizes the first piece; the body is what arrives.
-  DWORD announced = 0;
-  DWORD size = sizeof(announced);
-  if (!HttpQueryInfoW(exchange.request(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
-                      &announced, &size, nullptr)) {
-    announced = 0;
-  }
-  // A read that fails ends the body as its end would: the bytes so far are the body.
-  BodyPieces pieces(announced);
+  // The announced length sizes the first piece, and the body must reach it.
+  BodyPieces pieces(exchange.announced());
+  std::uint64_t received = 0;
+  bool readFailed = false;
   for (;;) {
     DWORD room = 0;
     LPSTR into = pieces.Room(&room);
-    if (into == nullptr) return kRequestNoMemory;
+    if (into == nullptr) return NoMemory();
     DWORD got = 0;
-    if (!InternetReadFile(exchange.request(), into, room, &got) || got == 0) break;
-    if (!pieces.Add(got)) return kRequestNoMemory;
+    if (!InternetReadFile(exchange.request(), into, room, &got)) {
+      readFailed = true;
+      break;
+    }
+    if (got == 0) break;
+    if (!pieces.Add(got)) return NoMemory();
+    received += got;
   }
+  result = exchange.EndOfBody(received, readFailed);
+  if (result != kRequestOk) return result;
   DWORD length = 0;
   LPSTR joined = pieces.Join(&length);
-  if (joined == nullptr) return kRequestNoMemory;
+  if (joined == nullptr) return NoMemory();
   *body = joined;
   *bodyLength = length;
   return kRequestOk;
@@ -201,17 +266,24 @@ int SendReqData(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPC
 int SendReqDataToFile(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPCWSTR password,
                       LPCSTR pst, HANDLE file, BOOL secure) {
   platform::LocalPtr<char[]> block = platform::LocalAllocArray<char>(kReadBlock);
-  if (!block) return kRequestNoMemory;
+  if (!block) return NoMemory();
   Exchange exchange;
   int result = exchange.Send(sv, mtd, pg, port, user, password, pst, secure);
   if (result != kRequestOk) return result;
+  std::uint64_t received = 0;
+  bool readFailed = false;
   for (;;) {
     DWORD got = 0;
-    if (!InternetReadFile(exchange.request(), block.get(), kReadBlock, &got) || got == 0) break;
+    if (!InternetReadFile(exchange.request(), block.get(), kReadBlock, &got)) {
+      readFailed = true;
+      break;
+    }
+    if (got == 0) break;
     DWORD written = 0;
     if (!WriteFile(file, block.get(), got, &written, nullptr) || written != got) {
       return kRequestWriteFailed;
     }
+    received += got;
   }
-  return kRequestOk;
+  return exchange.EndOfBody(received, readFailed);
 }
