@@ -126,33 +126,6 @@ int DecodeUtf16(const char* body, DWORD length, platform::LocalPtr<WCHAR[]>* tex
   return kFetchOk;
 }
 
-// The folder of `path` ("" for a bare file name), as GetTempFileNameW takes it.
-bool FolderOf(LPCWSTR path, WCHAR (&folder)[MAX_PATH]) {
-  SIZE_T length = wcslen(path);
-  SIZE_T cut = length;
-  while (cut > 0 && path[cut - 1] != u'\\' && path[cut - 1] != u'/') --cut;
-  if (cut > 1) --cut;  // keep a leading separator alone, drop any other
-  if (cut >= MAX_PATH) return false;
-  for (SIZE_T i = 0; i < cut; ++i) folder[i] = path[i];
-  folder[cut] = 0;
-  return true;
-}
-
-// Removes the temporary file on every way out until it has been put in place.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(LPCWSTR name) : name_(name) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    if (name_ != nullptr) DeleteFileW(name_);
-  }
-  void Keep() { name_ = nullptr; }
-
- private:
-  LPCWSTR name_;
-};
-
 }  // namespace
 
 int GetUrlText(LPCWSTR url, LPCWSTR postData, int port, LPCWSTR user, LPCWSTR password,
@@ -183,20 +156,13 @@ int GetUrlFile(LPCWSTR url, LPCWSTR postData, int port, LPCWSTR user, LPCWSTR pa
   int result = Prepare(url, postData, port, method, kind, &target);
   if (result != kFetchOk) return result;
 
-  WCHAR folder[MAX_PATH];
-  WCHAR temporaryName[MAX_PATH];
-  if (outputPath == nullptr || outputPath[0] == 0 || !FolderOf(outputPath, folder) ||
-      GetTempFileNameW(folder, TEXT("zem"), 0, temporaryName) == 0) {
-    return kFetchNoOutputFile;
-  }
-  TemporaryFile temporary(temporaryName);
-  platform::ScopedHandle file(CreateOutputFile(temporaryName));
+  PendingOutputFile file(outputPath);
   if (!file.valid()) return kFetchNoOutputFile;
 
   if (kind == Charset::kBin) {
     // Raw bytes go to the file as they arrive; nothing is decoded, so nothing is held.
     result = SendReqDataToFile(target.host.get(), target.method, target.page.get(), target.port,
-                               user, password, target.post.get(), file.get(), target.secure);
+                               user, password, target.post.get(), file.handle(), target.secure);
     if (result != 0) return result;
   } else {
     platform::LocalPtr<char[]> body;
@@ -208,13 +174,7 @@ int GetUrlFile(LPCWSTR url, LPCWSTR postData, int port, LPCWSTR user, LPCWSTR pa
                                        : Decode(kind, body.get(), &text);
     if (result != kFetchOk) return result;
     body.reset();
-    if (WriteLine(file.get(), text.get()) != 0) return kFetchWriteFailed;
+    if (WriteLine(file.handle(), text.get()) != 0) return kFetchWriteFailed;
   }
-
-  if (!CloseHandle(file.release())) return kFetchWriteFailed;
-  if (!MoveFileExW(temporaryName, outputPath, MOVEFILE_REPLACE_EXISTING)) {
-    return kFetchNoOutputFile;
-  }
-  temporary.Keep();
-  return kFetchOk;
+  return file.Commit() ? kFetchOk : kFetchNoOutputFile;
 }

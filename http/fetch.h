@@ -5,7 +5,9 @@
 #include "platform/win32.h"
 
 // Result codes of GetUrlText and GetUrlFile besides those of SendReqData (http/request.h),
-// which are passed through unchanged.
+// which are passed through unchanged: among them kRequestBodyBroken (-106) and
+// kRequestHttpError (-107), so neither routine hands on a body that did not arrive whole or
+// an error page.
 constexpr int kFetchOk = 0;
 constexpr int kFetchNoOutputFile = -111;  // the output file cannot be created or put in place
 constexpr int kFetchNoMemory = -112;      // a buffer, the post data or the response conversion
@@ -28,9 +30,9 @@ int GetUrlText(LPCWSTR url, LPCWSTR postData, int port, LPCWSTR user, LPCWSTR pa
 // held in memory); "SJIS" and "UTF8" decoded as above
 // and "UNICODE" taken as UTF-16 (little-endian unless a big-endian byte-order mark leads; a
 // leading mark dropped; up to the first zero unit), each as one line through WriteLine.
-// The body goes to a new temporary file in the same folder that replaces `outputPath` only
+// The body goes to a PendingOutputFile (lists/output_file.h) that replaces `outputPath` only
 // once it is complete: on every failure an existing file is left as it was and the
 // temporary file is removed. -111 before anything is sent when no temporary file can be
-// created there.
+// created there, or at the end when the new file cannot be put in place.
 int GetUrlFile(LPCWSTR url, LPCWSTR postData, int port, LPCWSTR user, LPCWSTR password,
                LPCWSTR method, LPCWSTR charset, LPCWSTR outputPath);

@@ -1,7 +1,6 @@
 #include "lists/now_time.h"
 
 #include "lists/output_file.h"
-#include "platform/scoped.h"
 #include "platform/text.h"
 #include "platform/time.h"
 
@@ -12,18 +11,19 @@ constexpr int kLineNotWritten = 102;
 }  // namespace
 
 int WriteNowTime(const CommandOptions* options) {
-  platform::ScopedHandle file(CreateOutputFile(options->outputPath));
+  PendingOutputFile file(options->outputPath);
   if (!file.valid()) return kFileNotCreated;
 
   WCHAR line[kLineLength];
   StringCchPrintfW(line, kLineLength, TEXT("date,time"));
-  const int headerResult = WriteLine(file.get(), line);
+  const int headerResult = WriteLine(file.handle(), line);
 
   SYSTEMTIME now;
   GetLocalTime(&now);
   StringCchPrintfW(line, kLineLength, TEXT("%04d/%02d/%02d,%02d:%02d:%02d "), now.wYear, now.wMonth,
                    now.wDay, now.wHour, now.wMinute, now.wSecond);
-  const int timeResult = WriteLine(file.get(), line);
+  const int timeResult = WriteLine(file.handle(), line);
 
-  return headerResult == 0 && timeResult == 0 ? 0 : kLineNotWritten;
+  if (headerResult != 0 || timeResult != 0) return kLineNotWritten;
+  return file.Commit() ? 0 : kFileNotCreated;
 }

@@ -33,3 +33,55 @@ int WriteLine(HANDLE file, LPCWSTR text) {
   if (!WriteFile(file, kLineEnd, sizeof(kLineEnd), &written, nullptr)) return -1;
   return 0;
 }
+
+namespace {
+
+// The folder of `path` ("" for a bare file name), as GetTempFileNameW takes it.
+bool FolderOf(LPCWSTR path, WCHAR (&folder)[MAX_PATH]) {
+  SIZE_T length = wcslen(path);
+  SIZE_T cut = length;
+  while (cut > 0 && path[cut - 1] != u'\\' && path[cut - 1] != u'/') --cut;
+  if (cut > 1) --cut;  // keep a leading separator alone, drop any other
+  if (cut >= MAX_PATH) return false;
+  for (SIZE_T i = 0; i < cut; ++i) folder[i] = path[i];
+  folder[cut] = 0;
+  return true;
+}
+
+// ReplaceFileW keeps the old file's permissions and follows a link to it; it
+// needs a file to replace, so a first output is moved into place.
+bool PutInPlace(LPCWSTR temporaryName, LPCWSTR outputPath) {
+  if (ReplaceFileW(outputPath, temporaryName, nullptr, 0, nullptr, nullptr)) return true;
+  if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+  return MoveFileExW(temporaryName, outputPath, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+}  // namespace
+
+PendingOutputFile::PendingOutputFile(LPCWSTR outputPath) : outputPath_(outputPath) {
+  WCHAR folder[MAX_PATH];
+  if (outputPath == nullptr || outputPath[0] == 0 || !FolderOf(outputPath, folder) ||
+      GetTempFileNameW(folder, TEXT("zem"), 0, temporaryName_) == 0) {
+    temporaryName_[0] = 0;
+    return;
+  }
+  file_ = CreateOutputFile(temporaryName_);
+  if (file_ == INVALID_HANDLE_VALUE) {
+    DeleteFileW(temporaryName_);
+    temporaryName_[0] = 0;
+  }
+}
+
+PendingOutputFile::~PendingOutputFile() {
+  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  if (temporaryName_[0] != 0) DeleteFileW(temporaryName_);
+}
+
+bool PendingOutputFile::Commit() {
+  if (file_ == INVALID_HANDLE_VALUE) return false;
+  const BOOL closed = CloseHandle(file_);
+  file_ = INVALID_HANDLE_VALUE;
+  if (!closed || !PutInPlace(temporaryName_, outputPath_)) return false;
+  temporaryName_[0] = 0;
+  return true;
+}

@@ -12,3 +12,30 @@ HANDLE CreateOutputFile(LPCWSTR path);
 // become its default character. Returns 0 when the text and the CR LF were
 // written, -1 otherwise; the CR LF is not written when the text was not.
 int WriteLine(HANDLE file, LPCWSTR text);
+
+// A job's new output file. It is written under a temporary name in the output
+// file's folder (made by CreateOutputFile's rule) and takes the output file's
+// place only when Commit is called, once it is complete: until then an existing
+// output file stays as it was, and a file that is never committed is removed.
+// The new file keeps what the user set on the one it replaces (permissions, a
+// symbolic link leading to it), as ReplaceFileW does.
+class PendingOutputFile {
+ public:
+  explicit PendingOutputFile(LPCWSTR outputPath);
+  ~PendingOutputFile();
+  PendingOutputFile(const PendingOutputFile&) = delete;
+  PendingOutputFile& operator=(const PendingOutputFile&) = delete;
+
+  // False when the temporary file could not be made: nothing exists then.
+  bool valid() const { return file_ != INVALID_HANDLE_VALUE; }
+  HANDLE handle() const { return file_; }
+
+  // Closes the file and puts it in place of the output file. False when either
+  // fails: the temporary file is removed and the old output file stays.
+  bool Commit();
+
+ private:
+  LPCWSTR outputPath_;
+  WCHAR temporaryName_[MAX_PATH] = {};
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+};

@@ -114,8 +114,9 @@ class ListScanner {
     prefixLength_ = wcslen(date_);
 
     const int state = Scan();
-    if (state < 0) return kListStoppedInError;
-    return writeFailed_ ? kListWriteFailed : kListParsed;
+    // A missing line makes the file incomplete, whatever the scan ended in.
+    if (writeFailed_) return kListWriteFailed;
+    return state < 0 ? kListStoppedInError : kListParsed;
   }
 
  private:
@@ -248,11 +249,16 @@ class ListScanner {
   bool writeFailed_ = false;
 };
 
+// The file takes the place of an existing one once the scan has ended, also when it
+// stopped in error: the records before the stop are the result. A line that was not
+// written leaves the old file as it was.
 int ParseList(const ListLayout& layout, LPCWSTR text, LPCWSTR outputPath) {
-  platform::ScopedHandle file(CreateOutputFile(outputPath));
+  PendingOutputFile file(outputPath);
   if (!file.valid()) return kListFileNotCreated;
-  ListScanner scanner(layout, text ? text : TEXT(""), file.get());
-  return scanner.Run();
+  ListScanner scanner(layout, text ? text : TEXT(""), file.handle());
+  const int result = scanner.Run();
+  if (result == kListWriteFailed) return result;
+  return file.Commit() ? result : kListFileNotCreated;
 }
 
 }  // namespace

@@ -11,9 +11,11 @@
 // Results of the parsers.
 constexpr int kListParsed = 0;             // scan reached the end or the end of the table
 constexpr int kListStoppedInError = -101;  // a malformed entry or no memory for a field
-constexpr int kListFileNotCreated = 101;   // nothing written, the text not read
+constexpr int kListFileNotCreated = 101;   // the file cannot be created or put in place
 constexpr int kListWriteFailed = 102;      // the scan ran, but a line was not written in full
 
-// `text` is only read; the file at `outputPath` is created anew (CreateOutputFile).
+// `text` is only read. The file at `outputPath` is replaced by the header and the records
+// once the scan has ended (PendingOutputFile), also after a stop in error (the records
+// before it are kept); on 101 and 102 an existing file stays as it was.
 int ParseComicList(LPCWSTR text, LPCWSTR outputPath);
 int ParseBunkoList(LPCWSTR text, LPCWSTR outputPath);

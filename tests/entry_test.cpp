@@ -148,16 +148,17 @@ TEST_F(EntryTest, AllocationFailuresEndInTheirExitCodes) {
   // The program's allocations here: the year and month copies, then the two
   // lines' conversion buffers.
   const std::vector<std::string> args = {"/d:2008/12", "/k:nowtime"};
-  const std::string file = root_.Join("My Documents/monthlist.csv");
   for (const char* failAt : {"1", "2"}) {
     SCOPED_TRACE(failAt);
     EXPECT_EQ(Run(args, {{"ZEMLIK_ALLOC_FAIL", failAt}}).exitCode, 2);
     EXPECT_EQ(root_.List(), Names{});
   }
-  EXPECT_EQ(Run(args, {{"ZEMLIK_ALLOC_FAIL", "3"}}).exitCode, 3);
-  EXPECT_EQ(ReadFileBytes(file), "2008/12/21,03:03:17 \r\n");
-  EXPECT_EQ(Run(args, {{"ZEMLIK_ALLOC_FAIL", "4"}}).exitCode, 3);
-  EXPECT_EQ(ReadFileBytes(file), "date,time\r\n");
+  // A line that cannot be written leaves no file behind.
+  for (const char* failAt : {"3", "4"}) {
+    SCOPED_TRACE(failAt);
+    EXPECT_EQ(Run(args, {{"ZEMLIK_ALLOC_FAIL", failAt}}).exitCode, 3);
+    EXPECT_EQ(root_.List(), Names{"My Documents"});
+  }
   const ProcessResult counted = Run(args, {{"ZEMLIK_ALLOC_COUNT", "1"}});
   EXPECT_EQ(counted.exitCode, 0);
   EXPECT_EQ(counted.err, "allocations: 4\n");

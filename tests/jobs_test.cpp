@@ -1,8 +1,13 @@
 // The network jobs end to end: the real binary, a forward-proxy fixture on loopback
 // reached through http_proxy, real files under a temporary device root.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,7 +156,8 @@ TEST_F(JobsTest, SourcePathsFollowTheTargetMonth) {
   EXPECT_EQ(january.exitCode, 0);
   EXPECT_EQ(ReadFileBytes(OutputFile()), Cp932(kComicCsv));
 
-  // Unknown paths get the fixture's 404 page, which has no list: header only.
+  // Any other path gets a page without a list: header only.
+  server_.Route(HttpRoute("*", "<html><body>no list this month</body></html>"));
   EXPECT_EQ(Run({"/k:comic-ta", "/d:1999/12"}).exitCode, 0);
   EXPECT_EQ(ReadFileBytes(OutputFile()), "date,company,title,author,price,memo\r\n");
   EXPECT_EQ(Run({"/k:comic-wf", "/d:2008/0"}).exitCode, 0);
@@ -232,6 +238,49 @@ TEST_F(JobsTest, AFailedDownloadKeepsTheOldFile) {
     EXPECT_EQ(root_.List(), Names{"list.csv"});
   }
 }
+
+#if !defined(_WIN32)
+// Every job puts its new file in place as ReplaceFileW does: a private file stays private,
+// and a link to the output file still leads to it, now with the new content.
+TEST_F(JobsTest, EveryJobKeepsTheModeAndTheLinkOfTheOldFile) {
+  server_.Route(HttpRoute("/x", "x").Host("files.example"));
+  const std::string real = root_.Join("real.csv");
+  const std::string link = root_.Join("link.csv");
+  auto mode = [&real] {
+    struct stat info {};
+    return stat(real.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+  };
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {"/k:nowtime"},
+           {"/k:comic-ta", "/d:2008/12"},
+           {"/k:bunko-ta", "/d:2008/12"},
+           {"/k:comic-wf", "/d:2008/12"},
+           {"/k:url", "/u:http://files.example/x"},
+           {"/k:url", "/u:http://files.example/x", "/c:bin"}}) {
+    SCOPED_TRACE(args.front() + " " + args.back());
+    unlink(link.c_str());
+    ASSERT_TRUE(WriteFileBytes(real, "old"));
+    ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+    args.push_back("/o:" + real);
+    EXPECT_EQ(Run(args).exitCode, 0);
+    EXPECT_EQ(mode(), 0600u);
+    const std::optional<std::string> stored = ReadFileBytes(real);
+    EXPECT_NE(stored, "old");
+
+    ASSERT_TRUE(WriteFileBytes(real, "old"));
+    ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+    ASSERT_EQ(symlink("real.csv", link.c_str()), 0);
+    args.back() = "/o:" + link;
+    EXPECT_EQ(Run(args).exitCode, 0);
+    EXPECT_EQ(ReadFileBytes(real), stored);
+    EXPECT_EQ(mode(), 0640u);
+    char target[64] = {};
+    EXPECT_EQ(readlink(link.c_str(), target, sizeof target - 1), 8);
+    EXPECT_EQ(std::string(target), "real.csv");
+    EXPECT_EQ(root_.List(), (Names{"link.csv", "real.csv"}));
+  }
+}
+#endif
 
 // The connection comes up after a pause: the job waits for it and goes on.
 TEST_F(JobsTest, AConnectionThatComesUpLaterIsWaitedFor) {

@@ -45,7 +45,7 @@ std::vector<std::string> TempFolder::List() const {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(path_, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    names.push_back(fs::relative(it->path(), path_).string());
+    names.push_back(it->path().lexically_relative(path_).string());
   }
   std::sort(names.begin(), names.end());
   return names;
