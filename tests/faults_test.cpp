@@ -1,11 +1,12 @@
 // Every network job against a server that misbehaves on purpose (tests/support/
 // fault_server.py), reached through http_proxy: the exit code, the whole output file, an
-// existing file kept wherever no response came, nothing left behind, and no run that
-// outlives the layer's time limit (shortened to 2 s here) by much.
+// existing file kept wherever the answer was not a whole body, nothing left behind, and no
+// run that outlives the layer's time limit (shortened to 2 s here) by much.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ using Env = std::map<std::string, std::string>;
 using Names = std::vector<std::string>;
 
 // On Windows the fault meets the system's WinINet. The suites run it under wine, whose
-// WinINet answers some faults otherwise than the POSIX layer; those cases say what it does
+// WinINet answers some faults otherwise than the POSIX layer; those rows say what it does
 // and skip there.
 #if defined(_WIN32)
 constexpr bool kSystemInet = true;
@@ -191,6 +192,48 @@ std::vector<Job> Jobs() {
   return jobs;
 }
 
+// How a job ends under a fault: exit 0 with the file of the whole body, of its first half,
+// of an empty body or of the gzip-compressed body, or exit 3 with the old file kept.
+enum class Ends { kWhole, kHalf, kEmpty, kGzip, kKept };
+
+struct FaultRow {
+  std::string fault;  // "redirect-closed:" gets a closed loopback port appended
+  Ends ends;
+  size_t requestsPerJob;  // requests that reach the server for each job
+  const char* onWindows;  // what wine's WinINet does instead, where it differs (the row skips)
+};
+
+void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.fault; }
+
+const FaultRow kFaultRows[] = {
+    {"ok", Ends::kWhole, 1, nullptr},
+    {"huge-headers", Ends::kWhole, 1, nullptr},
+    {"no-content", Ends::kEmpty, 1, nullptr},
+    // The program asks for no encoding and decodes none: the compressed bytes are the body.
+    {"gzip", Ends::kGzip, 1, nullptr},
+    // curl stops at the announced length.
+    {"short-length", Ends::kHalf, 1,
+     "wine's WinINet reads on past the Content-Length until the close: the whole body is "
+     "stored"},
+    // No response: the request fails.
+    {"reset-headers", Ends::kKept, 1,
+     "wine's WinINet takes it for an empty answer without headers: exit 0, an empty body "
+     "stored"},
+    {"huge-header-line", Ends::kKept, 1,
+     "wine's WinINet reads the long line: the whole body is stored"},
+    {"redirect-loop", Ends::kKept, 11,
+     "wine's WinINet follows the loop without a limit: the job is killed at the deadline"},
+    {"redirect-closed:", Ends::kKept, 1,
+     "under wine's WinINet the job is still running at the deadline"},
+    // A body that is not whole, or an error page, is no answer either.
+    {"reset-body", Ends::kKept, 1, nullptr},
+    {"stall-headers", Ends::kKept, 1, nullptr},
+    {"long-length", Ends::kKept, 1, nullptr},
+    {"bad-chunk", Ends::kKept, 1, nullptr},
+    {"status:404", Ends::kKept, 1, nullptr},
+    {"status:500", Ends::kKept, 1, nullptr},
+};
+
 class FaultsTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(server_.ok()); }
@@ -244,126 +287,74 @@ class FaultsTest : public ::testing::Test {
   FaultServer server_;
 };
 
-TEST_F(FaultsTest, ACleanAnswerIsStoredWhole) {
-  for (const Job& job : Jobs()) {
-    SCOPED_TRACE(job.name);
-    ExpectStored(Run(job, "ok"), job.whole);
-  }
-}
+class FaultRowsTest : public FaultsTest, public ::testing::WithParamInterface<FaultRow> {};
 
-// No response: the request fails, and the file that was there stays as it was.
-TEST_F(FaultsTest, AResetBeforeTheHeadersEndKeepsTheOldFile) {
-  if (kSystemInet)
-    GTEST_SKIP() << "wine's WinINet takes it for an empty answer without headers: exit 0, an empty "
-                    "body stored";
-  for (const Job& job : Jobs()) {
-    SCOPED_TRACE(job.name);
-    ExpectKept(Run(job, "reset-headers"));
+TEST_P(FaultRowsTest, EveryJobEndsAsTheRowSays) {
+  const FaultRow& row = GetParam();
+  if (kSystemInet && row.onWindows != nullptr) GTEST_SKIP() << row.onWindows;
+  std::string fault = row.fault;
+  Env env;
+  if (fault == "redirect-closed:") {
+    // The redirect goes to loopback directly, not through the proxy, and is refused there.
+    const int closed = HttpFixture::UnusedPort();
+    ASSERT_GT(closed, 0);
+    fault += std::to_string(closed);
+    env = {{"no_proxy", "127.0.0.1"}, {"NO_PROXY", "127.0.0.1"}};
   }
-}
-
-TEST_F(FaultsTest, AHeaderLineOverTheLimitIsNoResponse) {
-  if (kSystemInet) GTEST_SKIP() << "wine's WinINet reads the long line: the whole body is stored";
-  for (const Job& job : Jobs()) {
-    SCOPED_TRACE(job.name);
-    ExpectKept(Run(job, "huge-header-line"));
-  }
-}
-
-TEST_F(FaultsTest, ARedirectLoopGivesUpAfterTenRedirects) {
-  if (kSystemInet)
-    GTEST_SKIP()
-        << "wine's WinINet follows the loop without a limit: the job is killed at the deadline";
   const std::vector<Job> jobs = Jobs();
   for (const Job& job : jobs) {
     SCOPED_TRACE(job.name);
-    ExpectKept(Run(job, "redirect-loop"));
+    const ProcessResult r = Run(job, fault, env);
+    switch (row.ends) {
+      case Ends::kWhole:
+        ExpectStored(r, job.whole);
+        break;
+      case Ends::kHalf:
+        ExpectStored(r, job.half);
+        break;
+      case Ends::kEmpty:
+        ExpectStored(r, job.none);
+        break;
+      case Ends::kGzip: {
+        const std::string sent = server_.GzipSent();
+        ASSERT_EQ(sent.compare(0, 4, std::string("\x1f\x8b\x08\x00", 4)), 0);
+        ExpectStored(r, job.name == "url bin" ? sent : job.gzip);
+        break;
+      }
+      case Ends::kKept:
+        ExpectKept(r);
+        break;
+    }
   }
-  // The request and ten redirects, for each job.
-  EXPECT_EQ(server_.Requests().size(), 11 * jobs.size());
-}
-
-TEST_F(FaultsTest, ARedirectToAClosedPortKeepsTheOldFile) {
-  if (kSystemInet) GTEST_SKIP() << "under wine's WinINet the job is still running at the deadline";
-  // The redirect goes to loopback directly, not through the proxy, and is refused there.
-  const int closed = HttpFixture::UnusedPort();
-  ASSERT_GT(closed, 0);
-  for (const Job& job : Jobs()) {
-    SCOPED_TRACE(job.name);
-    ExpectKept(Run(job, "redirect-closed:" + std::to_string(closed),
-                   {{"no_proxy", "127.0.0.1"}, {"NO_PROXY", "127.0.0.1"}}));
-  }
-}
-
-// A body that breaks off ends as its end would: the bytes that came are the body, and the
-// file is replaced by what they give.
-TEST_F(FaultsTest, AResetInTheBodyStoresWhatArrived) {
-  if (kSystemInet)
-    GTEST_SKIP() << "wine's WinINet fails the comic-wf read (exit 3, old file kept); the other "
-                    "jobs store what arrived";
-  for (const Job& job : Jobs()) {
-    SCOPED_TRACE(job.name);
-    ExpectStored(Run(job, "reset-body"), job.half);
-  }
-}
-
-TEST_F(FaultsTest, ABodyThatStallsEndsAtTheTimeLimit) {
-  for (const Job& job : Jobs()) {
-    SCOPED_TRACE(job.name);
-    ExpectStored(Run(job, "stall-headers"), job.none);
-  }
-}
-
-TEST_F(FaultsTest, ALengthLargerThanTheBodyStoresTheBody) {
-  for (const Job& job : Jobs()) {
-    SCOPED_TRACE(job.name);
-    ExpectStored(Run(job, "long-length"), job.whole);
-  }
-}
-
-TEST_F(FaultsTest, ALengthSmallerThanTheBodyStoresWhatItAnnounced) {
-  if (kSystemInet)
-    GTEST_SKIP() << "wine's WinINet reads on past the Content-Length until the close: the whole "
-                    "body is stored";
-  for (const Job& job : Jobs()) {
-    SCOPED_TRACE(job.name);
-    ExpectStored(Run(job, "short-length"), job.half);
-  }
-}
-
-TEST_F(FaultsTest, AMalformedChunkSizeEndsTheBody) {
-  for (const Job& job : Jobs()) {
-    SCOPED_TRACE(job.name);
-    ExpectStored(Run(job, "bad-chunk"), job.half);
-  }
-}
-
-TEST_F(FaultsTest, AHundredKilobytesOfHeadersAreRead) {
-  for (const Job& job : Jobs()) {
-    SCOPED_TRACE(job.name);
-    ExpectStored(Run(job, "huge-headers"), job.whole);
-  }
-}
-
-TEST_F(FaultsTest, AnEmptyAnswerStoresAnEmptyBody) {
-  for (const Job& job : Jobs()) {
-    SCOPED_TRACE(job.name);
-    ExpectStored(Run(job, "no-content"), job.none);
-  }
-}
-
-// The program asks for no encoding and decodes none: the compressed bytes are the body.
-TEST_F(FaultsTest, AGzipBodyNobodyAskedForIsStoredAsItCame) {
-  for (const Job& job : Jobs()) {
-    SCOPED_TRACE(job.name);
-    const ProcessResult r = Run(job, "gzip");
-    const std::string sent = server_.GzipSent();
-    ASSERT_EQ(sent.compare(0, 4, std::string("\x1f\x8b\x08\x00", 4)), 0);
-    ExpectStored(r, job.name == "url bin" ? sent : job.gzip);
-  }
-  for (const std::string& head : server_.Requests()) {
+  const std::vector<std::string> requests = server_.Requests();
+  EXPECT_EQ(requests.size(), row.requestsPerJob * jobs.size());
+  for (const std::string& head : requests) {
     EXPECT_EQ(head.find("Accept-Encoding"), std::string::npos) << head;
     EXPECT_EQ(head.find("TE:"), std::string::npos) << head;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultRowsTest, ::testing::ValuesIn(kFaultRows),
+                         [](const ::testing::TestParamInfo<FaultRow>& info) {
+                           std::string name;
+                           for (char c : info.param.fault) {
+                             if (c >= 'a' && c <= 'z') name += c;
+                             if (c >= '0' && c <= '9') name += c;
+                           }
+                           return name;
+                         });
+
+// A proxy that refuses the tunnel for an https URL gives no answer: the old file stays.
+TEST_F(FaultsTest, AnHttpsUrlThroughAProxyThatRefusesTheTunnelKeepsTheOldFile) {
+  for (const Job& job : Jobs()) {
+    if (job.name.rfind("url ", 0) != 0) continue;
+    SCOPED_TRACE(job.name);
+    Job secure = job;
+    secure.args[1] = "/u:https://files.example/data";
+    ExpectKept(Run(secure, "ok", {{"https_proxy", server_.BaseUrl()}}));
+  }
+  for (const std::string& head : server_.Requests()) {
+    EXPECT_EQ(head.rfind("CONNECT files.example:443 ", 0), 0u) << head;
   }
 }
 

@@ -29,13 +29,14 @@ The body of the faults that send one is STATE_DIR/body (bytes; empty when missin
   gzip             the body gzip-compressed with Content-Encoding: gzip, asked for or not;
                    the compressed bytes are also written to STATE_DIR/gzip
   no-content       204 with no body
+  status:CODE      CODE (404, 500, ...) with a short HTML error page
   trickle:SIZE     200 with a generated ASCII body of SIZE bytes, written in blocks of
                    64 KiB with a one-byte write between every two blocks
 
 Every request head (request line and headers, raw bytes) is written to
 STATE_DIR/requests/NNNNNN.bin before it is answered. Nothing is sent to any other host:
-the server never connects anywhere. Each connection ends after one exchange, and a
-stalled one after at most 120 s.
+the server never connects anywhere, and refuses every CONNECT (a tunnel for https) with
+404. Each connection ends after one exchange, and a stalled one after at most 120 s.
 """
 
 import gzip
@@ -119,7 +120,13 @@ class Connection(socketserver.BaseRequestHandler):
             if head is None:
                 return
             record(head)
-            target = head.split(b"\r\n", 1)[0].split(b" ")[1].decode("latin-1")
+            method, target = head.split(b"\r\n", 1)[0].split(b" ")[:2]
+            target = target.decode("latin-1")
+            if method == b"CONNECT":
+                self.send_head("404 Not Found", [("Content-Length", 0)])
+                self.request.shutdown(socket.SHUT_WR)
+                self.wait_for_close()
+                return
             if target.startswith("http://") or target.startswith("https://"):
                 parts = urllib.parse.urlsplit(target)
                 path = parts.path or "/"
@@ -194,6 +201,11 @@ class Connection(socketserver.BaseRequestHandler):
             sock.sendall(packed)
         elif name == "no-content":
             self.send_head("204 No Content", [])
+        elif name == "status":
+            page = b"<html><body>error %s</body></html>" % argument.encode("ascii")
+            self.send_head("%s Error" % argument, [("Content-Type", "text/html"),
+                                                   ("Content-Length", len(page))])
+            sock.sendall(page)
         elif name == "trickle":
             data = trickle_body(int(argument))
             self.send_head("200 OK", [("Content-Length", len(data))])
