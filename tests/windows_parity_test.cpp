@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,14 +78,23 @@ class WindowsParityTest : public ::testing::Test {
     server_.Route(HttpRoute("/comic/comic0812_listdate.html", Cp932(kComicPage)));
     server_.Route(HttpRoute("/bunko/bunko0812_listdate.html", Cp932(kBunkoPage)));
     server_.Route(HttpRoute("/review/kurodai/data/booklist/dec08.csv", Cp932(kBooklist)));
-    server_.Route(HttpRoute("/utf8.txt", "ノート～\n").Header("Content-Type", "text/plain"));
-    server_.Route(HttpRoute("/raw.bin", std::string("PK\x03\x04\0\xff\x80", 7)));
+    server_.Route(
+        HttpRoute("/utf8.txt?q=a%20b&n=1", "ノート～\n").Header("Content-Type", "text/plain"));
+    server_.Route(HttpRoute("/sjis.txt?q=a%20b&n=1", Cp932("ノート～\n")));
+    server_.Route(HttpRoute("/raw.bin?q=a%20b&n=1", std::string("PK\x03\x04\0\xff\x80", 7)));
   }
 
-  // Runs `args` with one build against the fixture, in a fresh device root, with the
-  // clock pinned; `proxy` puts the fixture in http_proxy.
-  Outcome Run(bool windows, const Args& args, bool proxy) {
+  // Runs `args` with one build against the fixture, in a fresh device root holding
+  // `oldFile` as the output file when one is given, with the clock pinned; `proxy` puts the
+  // fixture in http_proxy.
+  Outcome Run(bool windows, const Args& args, bool proxy,
+              const std::optional<std::string>& oldFile = std::nullopt) {
     TempFolder root;
+    if (oldFile) {
+      std::filesystem::create_directory(root.Join("My Documents"));
+      EXPECT_TRUE(
+          zemlik::testing::WriteFileBytes(root.Join("My Documents/monthlist.csv"), *oldFile));
+    }
     Env env = {{"ZEMLIK_CLOCK", "2008-12-21 03:03:17"}};
     if (proxy) env["http_proxy"] = server_.BaseUrl();
     const size_t seen = server_.Requests().size();
@@ -120,12 +131,14 @@ class WindowsParityTest : public ::testing::Test {
     return raw;
   }
 
-  // Both builds, then what must be equal between them.
-  void ExpectSameBytes(const Args& args, bool proxy) {
-    const Outcome onLinux = Run(false, args, proxy);
-    const Outcome onWindows = Run(true, args, proxy);
-    EXPECT_EQ(onLinux.process.exitCode, 0) << onLinux.process.err;
-    EXPECT_EQ(onWindows.process.exitCode, 0) << onWindows.process.err;
+  // Both builds, then what must be equal between them: the exit code, the one request and
+  // the output file (`oldFile` as it was, where the job fails).
+  void ExpectSameBytes(const Args& args, bool proxy, int exitCode = 0,
+                       const std::optional<std::string>& oldFile = std::nullopt) {
+    const Outcome onLinux = Run(false, args, proxy, oldFile);
+    const Outcome onWindows = Run(true, args, proxy, oldFile);
+    EXPECT_EQ(onLinux.process.exitCode, exitCode) << onLinux.process.err;
+    EXPECT_EQ(onWindows.process.exitCode, exitCode) << onWindows.process.err;
     ASSERT_EQ(onLinux.requests.size(), 1u);
     ASSERT_EQ(onWindows.requests.size(), 1u);
     std::string windowsRequest = onWindows.requests[0];
@@ -140,6 +153,9 @@ class WindowsParityTest : public ::testing::Test {
     EXPECT_EQ(windowsRequest, onLinux.requests[0]);
     ASSERT_TRUE(onLinux.file.has_value());
     EXPECT_EQ(onWindows.file, onLinux.file);
+    if (exitCode != 0) {
+      EXPECT_EQ(onLinux.file, oldFile);
+    }
   }
 
   std::string windowsBuild_;
@@ -156,10 +172,22 @@ TEST_F(WindowsParityTest, ListJobsThroughTheProxySendAndWriteTheSameBytes) {
 }
 
 TEST_F(WindowsParityTest, UrlJobsSentDirectlyAreTheSameBytesOnTheWire) {
-  for (const char* charset : {"/c:utf8", "/c:bin", "/c:sjis"}) {
-    SCOPED_TRACE(charset);
-    const std::string target = std::string(charset) == "/c:bin" ? "/raw.bin" : "/utf8.txt";
-    ExpectSameBytes({"/k:url", "/u:" + server_.Url(target + "?q=a%20b&n=1"), charset}, false);
+  for (const char* name : {"utf8", "bin", "sjis"}) {
+    SCOPED_TRACE(name);
+    const std::string target =
+        std::string(name) == "bin" ? "/raw.bin" : "/" + std::string(name) + ".txt";
+    ExpectSameBytes(
+        {"/k:url", "/u:" + server_.Url(target + "?q=a%20b&n=1"), "/c:" + std::string(name)}, false);
+  }
+}
+
+// An error page, and a body that ends short of its Content-Length, are no answer on either
+// build.
+TEST_F(WindowsParityTest, AnErrorPageOrAShortBodyKeepsTheOldFileOnBoth) {
+  server_.Route(HttpRoute("/short.txt", std::string(5000, 's')).BreakAfter(2000));
+  for (const char* target : {"/missing.txt", "/short.txt"}) {
+    SCOPED_TRACE(target);
+    ExpectSameBytes({"/k:url", "/u:" + server_.Url(target)}, false, 3, "old,file\r\n");
   }
 }
 

@@ -256,6 +256,10 @@ class Transfer {
   bool responseReady_ = false;
   int status_ = 0;
   bool sawLocation_ = false;
+  bool sawBasicChallenge_ = false;
+  // Credentials go out once, in answer to the first Basic challenge.
+  bool hasUser_ = false;
+  bool answeredChallenge_ = false;
 };
 
 bool Transfer::Start(const RequestPlan& plan) {
@@ -310,6 +314,7 @@ bool Transfer::Start(const RequestPlan& plan) {
   } else {
     opt(curl_easy_setopt(e, CURLOPT_HTTPGET, 1L));
   }
+  hasUser_ = plan.hasUser;
   if (plan.hasUser) {
     // As WinINet does, the credentials go out only once the server asks for them (a 401
     // with a Basic challenge); the request is then sent again, body and all, with them.
@@ -358,7 +363,8 @@ size_t Transfer::OnBody(char* data, size_t, size_t count, void* self) {
   return count;
 }
 
-// Tells the final response from interim (1xx) ones and from redirects curl will follow.
+// Tells the final response from interim (1xx) ones, from redirects curl will follow and from
+// a Basic challenge that curl answers with the credentials.
 size_t Transfer::OnHeader(char* data, size_t, size_t count, void* self) {
   auto* t = static_cast<Transfer*>(self);
   std::string_view line(data, count);
@@ -371,11 +377,19 @@ size_t Transfer::OnHeader(char* data, size_t, size_t count, void* self) {
       t->status_ = t->status_ * 10 + (line[i] - '0');
     }
     t->sawLocation_ = false;
+    t->sawBasicChallenge_ = false;
   } else if (line == "\r\n" || line == "\n") {
-    bool redirect = t->status_ >= 300 && t->status_ < 400 && t->sawLocation_;
-    if (t->status_ >= 200 && !redirect) t->responseReady_ = true;
+    const bool redirect = t->status_ >= 300 && t->status_ < 400 && t->sawLocation_;
+    const bool challenge = t->status_ == 401 && t->sawBasicChallenge_ && t->hasUser_ &&
+                           !t->answeredChallenge_;
+    if (challenge) t->answeredChallenge_ = true;
+    if (t->status_ >= 200 && !redirect && !challenge) t->responseReady_ = true;
   } else if (StartsWithNoCase(line, "location:")) {
     t->sawLocation_ = true;
+  } else if (StartsWithNoCase(line, "www-authenticate:")) {
+    std::string_view value = line.substr(17);
+    while (!value.empty() && value[0] == ' ') value.remove_prefix(1);
+    if (StartsWithNoCase(value, "basic")) t->sawBasicChallenge_ = true;
   }
   return count;
 }

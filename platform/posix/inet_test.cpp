@@ -12,9 +12,11 @@ std::u16string Wide(const std::string& text) { return std::u16string(text.begin(
 
 struct Exchange {
   BOOL sent = FALSE;
+  DWORD status = 0;  // the final response's status code, once sent
   std::string body;
   BOOL lastRead = TRUE;  // result of the read that ended the body
   int reads = 0;
+  DWORD error = 0;  // GetLastError after the send or read that failed
 };
 
 struct Call {
@@ -47,12 +49,17 @@ Exchange Perform(const Call& call) {
   result.sent =
       HttpSendRequestW(request, call.headers, call.headers ? 0xFFFFFFFFu : 0,
                        post.empty() ? nullptr : post.data(), static_cast<DWORD>(post.size()));
+  if (!result.sent) result.error = GetLastError();
   if (result.sent) {
+    DWORD size = sizeof result.status;
+    EXPECT_TRUE(HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                               &result.status, &size, nullptr));
     std::string block(call.block, '\0');
     for (;;) {
       DWORD got = 12345;
       result.lastRead = InternetReadFile(request, block.data(), call.block, &got);
       ++result.reads;
+      if (!result.lastRead) result.error = GetLastError();
       if (!result.lastRead || got == 0) break;
       result.body.append(block.data(), got);
     }
@@ -303,12 +310,14 @@ TEST_F(InetTest, ContentLengthOfTheFinalResponse) {
   EXPECT_TRUE(query(u"/moved", &length));
   EXPECT_EQ(length, 4321u);
   EXPECT_FALSE(query(u"/chunked", &length));
+  EXPECT_EQ(Perform(At("/moved")).status, 200u);
 }
 
 TEST_F(InetTest, ErrorStatusIsAResponseLikeAnyOther) {
   server_.Route(HttpRoute("/gone", "<h1>404</h1>").Status(404, "Not Found"));
   Exchange e = Perform(At("/gone"));
   EXPECT_TRUE(e.sent);
+  EXPECT_EQ(e.status, 404u);
   EXPECT_EQ(e.body, "<h1>404</h1>");
 }
 
@@ -320,6 +329,7 @@ TEST_F(InetTest, BrokenTransferDeliversWhatArrivedThenFails) {
   Exchange e = Perform(At("/cut"));
   EXPECT_TRUE(e.sent);
   EXPECT_FALSE(e.lastRead);
+  EXPECT_EQ(e.error, ERROR_INTERNET_CONNECTION_ABORTED);
   EXPECT_EQ(e.body, std::string(150000, 'x'));
   e = Perform(At("/cutchunked"));
   EXPECT_FALSE(e.lastRead);
@@ -354,10 +364,13 @@ TEST_F(InetTest, UserAndPasswordAreOfferedAsBasicOnceTheServerAsks) {
   Call call = At("/private");
   call.user = u"user";
   call.password = u"pass";
-  EXPECT_EQ(Perform(call).body, "secret");
+  Exchange answered = Perform(call);  // the challenge is no answer yet
+  EXPECT_EQ(answered.status, 200u);
+  EXPECT_EQ(answered.body, "secret");
   call.password = u"wrong";
   Exchange refused = Perform(call);  // the second challenge is the answer
   EXPECT_TRUE(refused.sent);
+  EXPECT_EQ(refused.status, 401u);
   EXPECT_EQ(refused.body, "");
   call = At("/open");
   call.user = u"user";
@@ -378,6 +391,7 @@ TEST_F(InetTest, NoResponseFailsTheSendAndSilenceFailsTheRead) {
   server_.Route(HttpRoute("/hang").Hang());
   Exchange e = Perform(At("/hang"));
   EXPECT_FALSE(e.sent);
+  EXPECT_EQ(e.error, ERROR_INTERNET_TIMEOUT);
   EXPECT_EQ(server_.Requests().size(), 1u);
 
   // Headers, then part of the body, then silence: the send succeeds, the reads deliver what
@@ -386,11 +400,17 @@ TEST_F(InetTest, NoResponseFailsTheSendAndSilenceFailsTheRead) {
   e = Perform(At("/stall"));
   EXPECT_TRUE(e.sent);
   EXPECT_FALSE(e.lastRead);
+  EXPECT_EQ(e.error, ERROR_INTERNET_TIMEOUT);
   EXPECT_EQ(e.body, std::string(3000, 's'));
 
   Call refused = At("/");
   refused.port = HttpFixture::UnusedPort();
-  EXPECT_FALSE(Perform(refused).sent);
+  e = Perform(refused);
+  EXPECT_FALSE(e.sent);
+  EXPECT_EQ(e.error, ERROR_INTERNET_CANNOT_CONNECT);
+  Call unknown = At("/");
+  unknown.host = "host.invalid";
+  EXPECT_EQ(Perform(unknown).error, ERROR_INTERNET_NAME_NOT_RESOLVED);
 }
 
 TEST_F(InetTest, ProxyVariableIsHonoured) {
