@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "http/charset.h"
+#include "http/trace_buffer.h"
 #include "platform/memory.h"
 #include "platform/scoped.h"
 #include "platform/text.h"
@@ -113,6 +114,9 @@ int ParseCommandLine(LPCWSTR text, CommandOptions* options) {
   int state = kBetweenOptions;
   SIZE_T pos = 0;
   SIZE_T valueStart = 0;
+  // Where and in which state the pass stopped, for the trace line of a rejection.
+  int stoppedIn = kBetweenOptions;
+  SIZE_T stoppedAt = 0;
   auto at = [&](LPCWSTR literal) { return BeginsWith(text, length, pos, literal); };
   // Consumes an option prefix and moves to the state that reads its value.
   auto enter = [&](int next) {
@@ -127,6 +131,8 @@ int ParseCommandLine(LPCWSTR text, CommandOptions* options) {
   };
 
   while (pos < length && state >= 0) {
+    stoppedIn = state;
+    stoppedAt = pos;
     switch (state) {
       case kBetweenOptions:
         if (at(TEXT(" "))) {
@@ -200,7 +206,9 @@ int ParseCommandLine(LPCWSTR text, CommandOptions* options) {
         break;
 
       case kUrlValue:
+        // A second URL is refused where its option begins.
         if (at(TEXT(" "))) state = StoreUrl(text, valueStart, pos, options);
+        if (state < 0) stoppedAt = valueStart - 3;
         ++pos;
         break;
 
@@ -244,9 +252,11 @@ int ParseCommandLine(LPCWSTR text, CommandOptions* options) {
 
   // End of text: a URL, an unquoted path or a month runs to the end and is
   // completed as at a blank; any other unfinished value is dropped.
+  if (state >= 0) stoppedIn = state;
   switch (state) {
     case kUrlValue:
       state = StoreUrl(text, valueStart, length, options);
+      stoppedAt = valueStart - 3;
       break;
     case kUnquotedPath:
       state = StorePath(text, valueStart, length, options);
@@ -257,5 +267,7 @@ int ParseCommandLine(LPCWSTR text, CommandOptions* options) {
     default:
       break;
   }
-  return state < 0 ? kRejectedResult : 0;
+  if (state >= 0) return 0;
+  TraceLine(TEXT("pcl:stop=%d,st=%d"), static_cast<int>(stoppedAt), stoppedIn);
+  return kRejectedResult;
 }

@@ -9,6 +9,8 @@
 // over the defaults already there; only the fields the text names change.
 // Returns 0 when the text was accepted, -101 when it was rejected or a copy
 // could not be allocated. A rejection stops at the first offending character
-// and fields set before it keep their new values. The /u: value is stored as a
+// and fields set before it keep their new values; it traces "pcl:stop=<position>,
+// st=<state>": where the offending text begins in `text` (for a second /u:, at
+// that option) and the state the pass was in. The /u: value is stored as a
 // LocalAlloc'd copy that the record owns from then on.
 int ParseCommandLine(LPCWSTR text, CommandOptions* options);

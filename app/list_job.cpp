@@ -2,6 +2,7 @@
 
 #include "http/charset.h"
 #include "http/fetch.h"
+#include "http/trace_buffer.h"
 #include "lists/release_list.h"
 #include "net/connection_agent.h"
 #include "platform/memory.h"
@@ -121,9 +122,28 @@ int RunUrl(const CommandOptions* options) {
   return kJobDone;
 }
 
+// A failed job says so in one trace line, with the agent's last status once its worker
+// has ended (before that the worker may still write it).
+int Traced(int result) {
+  if (result == kJobDone) return result;
+  if (ProxyAgent.WorkerEnded()) {
+    TraceLine(TEXT("RunListJob:rc=%d,last=0x%x"), result,
+              static_cast<unsigned>(ProxyAgent.LastStatus()));
+  } else {
+    TraceLine(TEXT("RunListJob:rc=%d"), result);
+  }
+  return result;
+}
+
+int RunJob(const CommandOptions* options);
+
 }  // namespace
 
-int RunListJob(const CommandOptions* options) {
+int RunListJob(const CommandOptions* options) { return Traced(RunJob(options)); }
+
+namespace {
+
+int RunJob(const CommandOptions* options) {
   const ListSource* source = SourceOf(options->kind);
   if (source == nullptr && options->kind != kListUrl) return kJobUnknownKind;
   // MonthNames has no entry beyond December: refuse before anything starts.
@@ -162,3 +182,5 @@ int RunListJob(const CommandOptions* options) {
   StopAgent();
   return result;
 }
+
+}  // namespace

@@ -37,5 +37,6 @@ enum ListJobResult : int {
 // The booklist's month names by month number; entry 0 is the empty string.
 extern const WCHAR* const MonthNames[13];
 
-// Runs the job that options->kind selects (kinds 1 to 4). A ListJobResult.
+// Runs the job that options->kind selects (kinds 1 to 4). A ListJobResult; a failed
+// job traces "RunListJob:rc=<result>[,last=0x<the agent's last status>]".
 int RunListJob(const CommandOptions* options);

@@ -55,6 +55,8 @@ class ConnectionAgent {
   // True when no worker of this agent is still running, including one that
   // outlived Stop's wait; then nothing of it can set ConnectedEvent any more.
   bool WorkerEnded() const;
+  // lastStatus, for the owning thread once WorkerEnded() (the worker writes it).
+  DWORD LastStatus() const { return lastStatus; }
 
  protected:
   // Stop, then, for a worker that outlived its wait (it drops stop requests

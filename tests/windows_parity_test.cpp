@@ -155,6 +155,9 @@ class WindowsParityTest : public ::testing::Test {
     EXPECT_EQ(onWindows.file, onLinux.file);
     if (exitCode != 0) {
       EXPECT_EQ(onLinux.file, oldFile);
+      // The Linux build says why on standard error; the Windows build is silent.
+      EXPECT_TRUE(zemlik::testing::IsFailureReport(onLinux.process.err)) << onLinux.process.err;
+      EXPECT_EQ(onWindows.process.err, "");
     }
   }
 

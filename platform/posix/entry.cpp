@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "platform/posix/exit_report.h"
 #include "platform/posix/utf.h"
 #include "platform/shell.h"
 
@@ -28,8 +29,11 @@ std::u16string BuildArgumentText(int argc, const char* const* argv) {
 
 int RunWinMain(int argc, char** argv, int (*winMain)(HINSTANCE, HINSTANCE, LPWSTR, int)) {
   std::u16string text = BuildArgumentText(argc, argv);
+  const std::u16string argumentText = text;
   int result = winMain(nullptr, nullptr, text.data(), SW_SHOWNORMAL);
   std::fflush(stdout);
+  const std::string report = ExitReport(result, argumentText);
+  std::fwrite(report.data(), 1, report.size(), stderr);
   std::fflush(stderr);
   return result;
 }

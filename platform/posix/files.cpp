@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/posix/exit_report.h"
+#include "platform/posix/files_internal.h"
 #include "platform/posix/object.h"
 #include "platform/posix/utf.h"
 #include "platform/time.h"
@@ -20,19 +22,21 @@ namespace {
 
 class File : public platform::Object {
  public:
-  explicit File(int fd) : fd_(fd) {}
+  File(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   ~File() override { close(fd_); }
   int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
 
  private:
   const int fd_;
+  const std::string path_;
 };
 
 constexpr char kMyDocuments[] = "My Documents";
 
 // The host path of a program path, creating "<root>/My Documents" when the path
-// lies there. False when there is no root or the path is empty.
-bool Resolve(LPCWSTR path, std::string* out) {
+// lies there (and `create`). False when there is no root or the path is empty.
+bool Resolve(LPCWSTR path, std::string* out, bool create = true) {
   if (path == nullptr || path[0] == 0) return false;
   std::string text = platform::Utf16ToUtf8(path);
   if (text[0] != '\\') {
@@ -50,7 +54,7 @@ bool Resolve(LPCWSTR path, std::string* out) {
   if (base == "/") base.clear();
 
   const std::size_t nameLength = sizeof(kMyDocuments) - 1;
-  if (text.compare(1, nameLength, kMyDocuments) == 0 &&
+  if (create && text.compare(1, nameLength, kMyDocuments) == 0 &&
       (text.size() == 1 + nameLength || text[1 + nameLength] == '/')) {
     std::string folder = base + "/" + kMyDocuments;
     // An existing folder (EEXIST) is the usual case; any other failure shows
@@ -75,8 +79,11 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
   do {
     fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return INVALID_HANDLE_VALUE;
-  return platform::NewHandle(std::make_shared<File>(fd));
+  if (fd < 0) {
+    platform::NoteFileFailure("create", path, errno);
+    return INVALID_HANDLE_VALUE;
+  }
+  return platform::NewHandle(std::make_shared<File>(fd, std::move(path)));
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD written, void* overlapped) {
@@ -88,7 +95,10 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD written,
   while (done < bytesToWrite) {
     ssize_t n = write(target->fd(), bytes + done, bytesToWrite - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      platform::NoteFileFailure("write", target->path(), n < 0 ? errno : ENOSPC);
+      break;
+    }
     done += static_cast<DWORD>(n);
   }
   if (written != nullptr) *written = done;
@@ -136,7 +146,13 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
       tempFileName[name.size()] = 0;
       return number;
     }
-    if (errno != EEXIST && errno != EINTR) return 0;
+    if (errno != EEXIST && errno != EINTR) {
+      const std::size_t slash = path.rfind('/');
+      platform::NoteFileFailure("create a file in",
+                                slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1),
+                                errno);
+      return 0;
+    }
     number = (number + 1) & 0xFFFF;
   }
   return 0;
@@ -159,14 +175,22 @@ BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
     struct stat info;
     if (lstat(to.c_str(), &info) == 0) return FALSE;
   }
-  return rename(from.c_str(), to.c_str()) == 0 ? TRUE : FALSE;
+  if (rename(from.c_str(), to.c_str()) == 0) return TRUE;
+  platform::NoteFileFailure("write", to, errno);
+  return FALSE;
 }
 
 namespace {
 
-// Sets the last error for a failed file call from errno.
-BOOL FailedWithErrno() {
-  SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_GEN_FAILURE);
+// Sets the last error of a failed replace from errno; a missing file to replace is the
+// caller's to handle, anything else is noted for the exit report.
+BOOL ReplaceFailed(const std::string& path) {
+  if (errno == ENOENT) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+  } else {
+    SetLastError(ERROR_GEN_FAILURE);
+    platform::NoteFileFailure("replace", path, errno);
+  }
   return FALSE;
 }
 
@@ -264,27 +288,29 @@ BOOL ReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName, LPCWSTR
   }
   struct stat info;
   if (lstat(replaced.c_str(), &info) != 0 || !FinalTarget(replaced, &target)) {
-    return FailedWithErrno();
+    return ReplaceFailed(replaced);
   }
   struct stat old;
   const bool exists = stat(target.c_str(), &old) == 0;
   if (exists) {
     if (!S_ISREG(old.st_mode)) {
-      errno = EISDIR;
-      return FailedWithErrno();
+      errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+      return ReplaceFailed(target);
     }
     const int fd = open(replacement.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return FailedWithErrno();
+    if (fd < 0) return ReplaceFailed(target);
     const bool taken = TakeOver(fd, old);
     close(fd);
-    if (!taken) return FailedWithErrno();
+    if (!taken) return ReplaceFailed(target);
   }
   if (rename(replacement.c_str(), target.c_str()) == 0) return TRUE;
-  if (errno != EXDEV) return FailedWithErrno();
-  return CopyOver(replacement, target, exists ? &old : nullptr) ? TRUE : FailedWithErrno();
+  if (errno != EXDEV) return ReplaceFailed(target);
+  return CopyOver(replacement, target, exists ? &old : nullptr) ? TRUE : ReplaceFailed(target);
 }
 
 namespace platform {
+
+bool ResolveWithoutCreating(LPCWSTR path, std::string* out) { return Resolve(path, out, false); }
 
 bool ResolvePath(LPCWSTR path, char* out, SIZE_T outSize) {
   std::string resolved;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -15,6 +16,9 @@
 #include <set>
 #include <string>
 #include <string_view>
+
+#include "platform/posix/exit_report.h"
+#include "platform/posix/utf.h"
 
 namespace {
 
@@ -225,8 +229,10 @@ class Transfer {
   long long ContentLength();
   // The final response's status code, or 0 before it has arrived.
   int Status() const { return responseReady_ ? status_ : 0; }
-  // Why the transfer failed: a WinINet error code, 0 while it has not.
+  // Why the transfer failed: a WinINet error code, 0 while it has not; and libcurl's
+  // words for it.
   DWORD error() const { return error_; }
+  std::string detail() const { return errorText_; }
 
  private:
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
@@ -253,6 +259,7 @@ class Transfer {
   bool paused_ = false;
   bool done_ = false;
   DWORD error_ = 0;
+  char errorText_[CURL_ERROR_SIZE] = {};
   bool responseReady_ = false;
   int status_ = 0;
   bool sawLocation_ = false;
@@ -337,6 +344,7 @@ bool Transfer::Start(const RequestPlan& plan) {
   opt(curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress));
   opt(curl_easy_setopt(e, CURLOPT_XFERINFODATA, this));
   opt(curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L));
+  opt(curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_));
   if (!set) return false;
 
   if (curl_multi_add_handle(multi_.get(), e) != CURLM_OK) return false;
@@ -431,6 +439,7 @@ void Transfer::DriveUntil(Ready ready) {
     if (done_ || ready()) break;
     auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity_);
     if (idle.count() >= timeoutMs_) {
+      std::snprintf(errorText_, sizeof errorText_, "nothing for %ld ms", timeoutMs_);
       Finish(ERROR_INTERNET_TIMEOUT);
       break;
     }
@@ -638,6 +647,7 @@ BOOL HttpSendRequestW(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LP
     plan.headers = ToUtf8(headers, length);
   }
 
+  platform::NoteRequest(plan.url);
   auto transfer = std::make_unique<Transfer>();
   if (!transfer->Start(plan)) {
     SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
@@ -646,6 +656,7 @@ BOOL HttpSendRequestW(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LP
   request->transfer = std::move(transfer);
   if (request->transfer->WaitForResponse()) return TRUE;
   SetLastError(request->transfer->error());
+  platform::NoteRequestFailure(request->transfer->detail());
   return FALSE;
 } catch (...) {
   return FALSE;
@@ -663,6 +674,7 @@ BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD bytesToRead, LPDWORD 
   *bytesRead = static_cast<DWORD>(got);
   if (ok) return TRUE;
   SetLastError(request->transfer->error());
+  platform::NoteRequestFailure(request->transfer->detail());
   return FALSE;
 } catch (...) {
   return FALSE;
@@ -728,7 +740,19 @@ bool SchemeIs(LPCWSTR text, size_t length, std::string_view name) {
 
 }  // namespace
 
+namespace {
+BOOL CrackUrl(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components);
+}  // namespace
+
 BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components) {
+  if (CrackUrl(url, urlLength, flags, components)) return TRUE;
+  platform::NoteBadUrl(url != nullptr ? platform::Utf16ToUtf8(url) : std::string());
+  return FALSE;
+}
+
+namespace {
+
+BOOL CrackUrl(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components) {
   URL_COMPONENTSW* c = components;
   if (url == nullptr || c == nullptr || flags != 0 || c->dwStructSize != sizeof(URL_COMPONENTSW)) {
     return FALSE;
@@ -815,3 +839,5 @@ BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONEN
   Give(url, extra, &c->lpszExtraInfo, &c->dwExtraInfoLength);
   return TRUE;
 }
+
+}  // namespace

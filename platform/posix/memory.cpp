@@ -6,12 +6,17 @@
 #include <cstdlib>
 
 #include "platform/common/memory_seam.h"
+#include "platform/posix/exit_report.h"
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
-  if (platform::AllocationFails()) return nullptr;
   // malloc(0) may return null; a zero-byte block is still a distinct block.
   if (bytes == 0) bytes = 1;
-  return (flags & LMEM_ZEROINIT) != 0 ? std::calloc(1, bytes) : std::malloc(bytes);
+  HLOCAL block = nullptr;
+  if (!platform::AllocationFails()) {
+    block = (flags & LMEM_ZEROINIT) != 0 ? std::calloc(1, bytes) : std::malloc(bytes);
+  }
+  if (block == nullptr) platform::NoteAllocationFailure();
+  return block;
 }
 
 HLOCAL LocalFree(HLOCAL memory) {

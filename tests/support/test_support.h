@@ -69,6 +69,11 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 ProcessResult RunZemlik(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env = {});
 
+// A run that ends with exit code 2 or 3 says why in one line on standard error on the
+// host ("zemlik: " and the reason); the Windows build says nothing. True when `err` is
+// exactly what this build adds.
+bool IsFailureReport(const std::string& err);
+
 // The path of the built binary and of the source tree (compile definitions).
 std::string ZemlikBinary();
 std::string SourceDir();

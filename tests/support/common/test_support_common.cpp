@@ -69,6 +69,14 @@ std::string Utf8(const WString& utf16) {
   return out;
 }
 
+bool IsFailureReport(const std::string& err) {
+#if defined(_WIN32)
+  return err.empty();
+#else
+  return err.rfind("zemlik: ", 0) == 0 && err.find('\n') == err.size() - 1;
+#endif
+}
+
 std::string ZemlikBinary() { return ZEMLIK_BINARY; }
 std::string SourceDir() { return ZEMLIK_SOURCE_DIR; }
 
