@@ -1,6 +1,8 @@
 # The README's two commands: `make run` and `make test`. Each installs what the
 # host lacks, configures and builds, then runs.
-.PHONY: run test deps build test-asan test-tsan fuzz fuzz-smoke bench clean test-windows
+.PHONY: run test deps build test-asan test-tsan fuzz fuzz-smoke bench clean test-windows install
+
+PREFIX ?= /usr/local
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -15,6 +17,10 @@ run: build
 
 test: build
 	ctest --preset default -j $(JOBS)
+
+# The program, its manual page and the README under PREFIX, staged under DESTDIR when set.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
 
 test-asan:
 	tools/install-deps.sh base test
