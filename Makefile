@@ -1,6 +1,6 @@
 # The README's two commands: `make run` and `make test`. Each installs what the
 # host lacks, configures and builds, then runs.
-.PHONY: run test deps build test-asan test-tsan fuzz fuzz-smoke bench clean test-windows install
+.PHONY: run test deps build test-asan test-tsan fuzz fuzz-smoke bench clean test-windows install package
 
 PREFIX ?= /usr/local
 
@@ -21,6 +21,11 @@ test: build
 # The program, its manual page and the README under PREFIX, staged under DESTDIR when set.
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+# The Debian package build/zemlik_<version>_<arch>.deb, made by CPack from the install
+# rules (cmake/package.cmake).
+package: build
+	cpack --preset default
 
 test-asan:
 	tools/install-deps.sh base test
