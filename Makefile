@@ -1,6 +1,6 @@
 # The README's two commands: `make run` and `make test`. Each installs what the
 # host lacks, configures and builds, then runs.
-.PHONY: run test deps build test-asan test-tsan fuzz fuzz-smoke bench clean test-windows install package
+.PHONY: run test deps build test-asan test-tsan fuzz fuzz-smoke bench clean test-windows install package package-windows
 
 PREFIX ?= /usr/local
 
@@ -62,6 +62,14 @@ test-windows: build
 	cmake --build --preset mingw -j $(JOBS)
 	xvfb-run -a ctest --preset mingw -j $(JOBS)
 	ZEMLIK_WINDOWS_BUILD=$(CURDIR)/build-mingw ctest --preset default -R '^WindowsParityTest\.'
+
+# The Windows ZIP build-mingw/zemlik-<version>-win64.zip: zemlik.exe, the README and the
+# notices of the runtime linked statically into it. Only the program is built.
+package-windows:
+	tools/install-deps.sh base windows
+	cmake --preset mingw
+	cmake --build --preset mingw --target zemlik -j $(JOBS)
+	cpack --preset mingw
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-bench build-mingw
