@@ -1,6 +1,8 @@
 # The README's two commands: `make run` and `make test`. Each installs what the
 # host lacks, configures and builds, then runs.
-.PHONY: run test deps build test-asan test-tsan fuzz fuzz-smoke bench clean test-windows
+.PHONY: run test deps build test-asan test-tsan fuzz fuzz-smoke bench clean test-windows install package package-windows
+
+PREFIX ?= /usr/local
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -15,6 +17,15 @@ run: build
 
 test: build
 	ctest --preset default -j $(JOBS)
+
+# The program, its manual page and the README under PREFIX, staged under DESTDIR when set.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+# The Debian package build/zemlik_<version>_<arch>.deb, made by CPack from the install
+# rules (cmake/package.cmake).
+package: build
+	cpack --preset default
 
 test-asan:
 	tools/install-deps.sh base test
@@ -51,6 +62,14 @@ test-windows: build
 	cmake --build --preset mingw -j $(JOBS)
 	xvfb-run -a ctest --preset mingw -j $(JOBS)
 	ZEMLIK_WINDOWS_BUILD=$(CURDIR)/build-mingw ctest --preset default -R '^WindowsParityTest\.'
+
+# The Windows ZIP build-mingw/zemlik-<version>-win64.zip: zemlik.exe, the README and the
+# notices of the runtime linked statically into it. Only the program is built.
+package-windows:
+	tools/install-deps.sh base windows
+	cmake --preset mingw
+	cmake --build --preset mingw --target zemlik -j $(JOBS)
+	cpack --preset mingw
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-bench build-mingw

@@ -10,7 +10,9 @@ want=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev ca-certificates)
 for group in "$@"; do
   case "$group" in
     base) ;;
-    test) want+=(libgtest-dev libgmock-dev python3 openssl) ;;
+    # dpkg-dev and file: CPack's Debian package (dpkg-shlibdeps); mandoc, lintian: checks
+    # of the manual page and the package.
+    test) want+=(libgtest-dev libgmock-dev python3 openssl dpkg-dev file mandoc lintian) ;;
     fuzz) want+=(clang libclang-rt-dev) ;;
     bench) want+=(libbenchmark-dev curl) ;;
     windows) want+=(g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xauth locales python3)
