@@ -2,7 +2,7 @@
 // same URL in the same run. Each download runs in a child process so that its wall time and
 // peak resident memory (wait4's ru_maxrss) are its own.
 //
-// The server is tests/support/http_fixture.py serving a sparse file with sendfile(), so the
+// The server is tests/support/server.py serving a sparse file with sendfile(), so the
 // kernel, not Python, moves the bytes; the client side is what is measured.
 // ZEMLIK_BENCH_BODY_MIB sets the body size (default 512).
 #include <benchmark/benchmark.h>
@@ -39,7 +39,7 @@ struct Outcome {
 
 std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
-// The fixture server with one route, /body.bin, serving a sparse file of `bytes`.
+// The test server with one route, /body.bin, serving a sparse file of `bytes`.
 class BodyServer {
  public:
   explicit BodyServer(long long bytes) {
@@ -53,7 +53,7 @@ class BodyServer {
         << "[{\"path\": \"/body.bin\", \"body_file\": \"" << body.string() << "\"}]\n";
 
     fs::path source = fs::path(__FILE__).parent_path().parent_path();
-    std::string script = (source / "tests/support/http_fixture.py").string();
+    std::string script = (source / "tests/support/server.py").string();
     std::string python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
     std::string dir = dir_.string();
     int out[2];

@@ -1,112 +1,81 @@
+// The line writer, and a new output file put in place of the old one only when whole.
 #include "lists/output_file.h"
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <string>
+#include <vector>
 
 #include "platform/memory.h"
 #include "platform/scoped.h"
-#include "tests/support/test_support.h"
+#include "tests/support/testing.h"
 
+namespace zemlik::test {
 namespace {
 
-using zemlik::testing::FileExists;
-using zemlik::testing::ReadFileBytes;
-using zemlik::testing::TempFolder;
-using zemlik::testing::Utf16;
-using zemlik::testing::WriteFileBytes;
-using zemlik::testing::WString;
-
-class OutputFileTest : public ::testing::Test {
- protected:
-  void TearDown() override { platform::SetAllocationFailureForTesting(0); }
-
-  // Writes each line through WriteLine into a new file and returns its bytes.
-  std::string WriteLines(std::initializer_list<WString> lines) {
-    const std::string path = folder_.Join("out.csv");
-    platform::ScopedHandle file(CreateOutputFile(Utf16(path).c_str()));
-    EXPECT_TRUE(file.valid());
-    for (const WString& line : lines) EXPECT_EQ(WriteLine(file.get(), line.c_str()), 0);
-    file.reset();
-    return ReadFileBytes(path).value_or("<unreadable>");
+TEST(OutputFile, LinesInCodePage932EachEndedByCrLfOverAnEmptiedFile) {
+  TempFolder folder;
+  const std::string path = folder.Join("out.csv");
+  ASSERT_TRUE(WriteFileBytes(path, "an older and longer content\r\n"));
+  platform::ScopedHandle file(CreateOutputFile(Utf16(path).c_str()));
+  EXPECT_EQ(ReadFileBytes(path), "");
+  // Two bytes a full-width character, one a half-width; 0x5C the backslash, 0x8160 the
+  // full-width tilde; '?' for what the page lacks; kana and sound mark precomposed.
+  for (const WString& line : {WString(TEXT("漫画,ｶﾀｶﾅ")), WString(), WString(TEXT("C:\\本～①")),
+                              WString(TEXT("caf\u00e9 \u304b\u3099")), WString(5000, TEXT('あ'))}) {
+    EXPECT_EQ(WriteLine(file.get(), line.c_str()), 0);
   }
-
-  TempFolder folder_;
-};
-
-TEST_F(OutputFileTest, CreatesAnEmptyFile) {
-  const std::string path = folder_.Join("new.csv");
-  platform::ScopedHandle file(CreateOutputFile(Utf16(path).c_str()));
-  ASSERT_TRUE(file.valid());
-  file.reset();
-  EXPECT_EQ(ReadFileBytes(path), "");
-}
-
-TEST_F(OutputFileTest, ReplacesAnExistingFile) {
-  const std::string path = folder_.Join("old.csv");
-  ASSERT_TRUE(WriteFileBytes(path, "an older and much longer content\r\n"));
-  platform::ScopedHandle file(CreateOutputFile(Utf16(path).c_str()));
-  ASSERT_TRUE(file.valid());
-  EXPECT_EQ(ReadFileBytes(path), "");
-  EXPECT_EQ(WriteLine(file.get(), TEXT("new")), 0);
-  file.reset();
-  EXPECT_EQ(ReadFileBytes(path), "new\r\n");
-}
-
-TEST_F(OutputFileTest, FailsInAMissingFolderAndCreatesNothing) {
-  const std::string path = folder_.Join("missing/out.csv");
-  EXPECT_EQ(CreateOutputFile(Utf16(path).c_str()), INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(folder_.List().empty());
-}
-
-TEST_F(OutputFileTest, LinesEndWithCrLf) {
-  EXPECT_EQ(WriteLines({TEXT("date,time"), TEXT(""), TEXT("a,b,c")}), "date,time\r\n\r\na,b,c\r\n");
-}
-
-TEST_F(OutputFileTest, LinesAreWrittenInCodePage932) {
-  // Full-width characters take two bytes, half-width katakana one; 0x5C is the
-  // backslash and U+FF5E the full-width tilde of this code page.
-  EXPECT_EQ(WriteLines({TEXT("漫画,ｶﾀｶﾅ"), TEXT("C:\\本～"), TEXT("①Ⅰ㈱")}),
-            "\x96\x9f\x89\xe6,\xb6\xc0\xb6\xc5\r\n"
-            "C:\x5c\x96\x7b\x81\x60\r\n"
-            "\x87\x40\x87\x54\x87\x8a\r\n");
-}
-
-TEST_F(OutputFileTest, CharactersTheCodePageLacksBecomeQuestionMarks) {
-  EXPECT_EQ(WriteLines({TEXT("caf\u00e9 \u0101")}), "caf? ?\r\n");
-}
-
-TEST_F(OutputFileTest, CombiningSoundMarksArePrecomposed) {
-  // か + U+3099 is が (0x82AA); は + U+309A is ぱ (0x82CF).
-  EXPECT_EQ(WriteLines({TEXT("\u304b\u3099\u306f\u309a")}), "\x82\xaa\x82\xcf\r\n");
-}
-
-TEST_F(OutputFileTest, LongLinesAreWrittenWhole) {
-  const WString line(5000, TEXT('あ'));
-  std::string expected;
-  for (int i = 0; i < 5000; ++i) expected += "\x82\xa0";
-  EXPECT_EQ(WriteLines({line}), expected + "\r\n");
-}
-
-TEST_F(OutputFileTest, AFailedWriteIsReported) {
-  // /dev/full accepts the open and fails every write.
-  platform::ScopedHandle file(CreateOutputFile(TEXT("/dev/full")));
-  ASSERT_TRUE(file.valid());
-  EXPECT_EQ(WriteLine(file.get(), TEXT("date,time")), -1);
-  EXPECT_EQ(WriteLine(file.get(), TEXT("")), -1);
-}
-
-TEST_F(OutputFileTest, WithoutItsBufferALineWritesNothingAndFails) {
-  const std::string path = folder_.Join("out.csv");
-  platform::ScopedHandle file(CreateOutputFile(Utf16(path).c_str()));
-  ASSERT_TRUE(file.valid());
   platform::ResetAllocationCountForTesting();
   platform::SetAllocationFailureForTesting(1);
-  EXPECT_EQ(WriteLine(file.get(), TEXT("lost")), -1);
+  EXPECT_EQ(WriteLine(file.get(), TEXT("lost")), -1);  // no buffer, nothing written
   platform::SetAllocationFailureForTesting(0);
-  EXPECT_EQ(WriteLine(file.get(), TEXT("kept")), 0);
   file.reset();
-  EXPECT_EQ(ReadFileBytes(path), "kept\r\n");
+  std::string long5000;
+  for (int i = 0; i < 5000; ++i) long5000 += "\x82\xa0";
+  EXPECT_EQ(ReadFileBytes(path),
+            "\x96\x9f\x89\xe6,\xb6\xc0\xb6\xc5\r\n\r\nC:\x5c\x96\x7b\x81\x60\x87\x40\r\ncaf? "
+            "\x82\xaa\r\n" +
+                long5000 + "\r\n");
+  EXPECT_EQ(CreateOutputFile(Utf16(folder.Join("missing/out.csv")).c_str()), INVALID_HANDLE_VALUE);
+#if !defined(_WIN32)
+  platform::ScopedHandle full(CreateOutputFile(TEXT("/dev/full")));
+  EXPECT_EQ(WriteLine(full.get(), TEXT("date,time")), -1);
+#endif
+}
+
+// Written beside the output file under a temporary name, put in its place by Commit, and
+// gone without it; the old file's mode and a link to it are kept.
+TEST(OutputFile, APendingFileReplacesTheOldOneOnlyOnCommit) {
+  TempFolder folder;
+  const std::string path = folder.Join("out.csv");
+  const WString out = Utf16(path), first = Utf16(folder.Join("first.csv")),
+                link = Utf16(folder.Join("link.csv"));
+  ASSERT_TRUE(WriteFileBytes(path, "old"));
+  for (bool commit : {false, true}) {
+    PendingOutputFile pending(out.c_str());
+    ASSERT_TRUE(pending.valid());
+    EXPECT_EQ(WriteLine(pending.handle(), TEXT("new")), 0);
+    EXPECT_EQ(folder.List().size(), 2u);
+    EXPECT_EQ(commit && pending.Commit(), commit);
+    EXPECT_EQ(ReadFileBytes(path), commit ? "new\r\n" : "old");
+  }
+  EXPECT_EQ(folder.List(), std::vector<std::string>{"out.csv"});
+  EXPECT_FALSE(PendingOutputFile(Utf16(folder.Join("missing/out.csv")).c_str()).valid());
+  EXPECT_TRUE(PendingOutputFile(first.c_str()).Commit());
+  EXPECT_EQ(ReadFileBytes(folder.Join("first.csv")), "");
+#if !defined(_WIN32)
+  ASSERT_TRUE(chmod(path.c_str(), 0600) == 0 &&
+              symlink("out.csv", folder.Join("link.csv").c_str()) == 0);
+  EXPECT_TRUE(PendingOutputFile(link.c_str()).Commit());
+  struct stat info {};
+  EXPECT_TRUE(lstat(folder.Join("link.csv").c_str(), &info) == 0 && S_ISLNK(info.st_mode));
+  EXPECT_TRUE(stat(path.c_str(), &info) == 0 && (info.st_mode & 0777) == 0600 && info.st_size == 0);
+#endif
 }
 
 }  // namespace
+}  // namespace zemlik::test

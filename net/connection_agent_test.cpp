@@ -1,488 +1,236 @@
+// The connection agent against a scripted connection manager: what each status sequence
+// and each failing answer gives, the request record, Start's checks, and a worker that
+// outlives Stop.
 #include "net/connection_agent.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "platform/connmgr.h"
 #include "platform/memory.h"
 #include "platform/sync.h"
-#include "tests/support/test_support.h"
+#include "tests/support/testing.h"
 
+namespace zemlik::test {
 namespace {
 
-using platform::ConnectionScript;
-using platform::ConnectionScriptItem;
-using namespace std::chrono_literals;
-using zemlik::testing::WString;
+bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 1000 && !done(); ++i) Sleep(10);
+  return done();
+}
 
-constexpr auto kPatience = 10s;  // a bound for waits that end at once when all is well
-
-// The connection manager as the tests script it: statuses handed to the
-// connection at establish, answers that fail on request, an establish that can
-// be held back, and the release's cache value.
-class FakeManager : public platform::ConnectionManager {
- public:
-  HRESULT MapUrl(LPCWSTR url, GUID* destination) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    mapped = url;
-    if (FAILED(mapAnswer)) return mapAnswer;
-    *destination = network;
-    return S_OK;
+struct FakeManager : platform::ConnectionManager {
+  HRESULT MapUrl(LPCWSTR, GUID* destination) override {
+    *destination = {0x11223344, 0x5566, 0x7788, {0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00}};
+    return mapAnswer;
   }
-
-  HRESULT Establish(const CONNMGR_CONNECTIONINFO& request, ConnectionScript* script) override {
-    std::unique_lock<std::mutex> lock(mutex_);
-    std::memcpy(requestBytes, &request, sizeof request);
-    establishEntered = true;
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return !holdEstablish; });
-    *script = ConnectionScript{};
-    for (DWORD status : statuses) {
-      script->items[script->count++] = {ConnectionScriptItem::kStatus, status};
-    }
+  HRESULT Establish(const CONNMGR_CONNECTIONINFO& request,
+                    platform::ConnectionScript* script) override {
+    std::memcpy(record, &request, sizeof record);
+    for (entered = true; hold;) Sleep(5);
+    *script = {};
+    for (DWORD s : statuses)
+      script->items[script->count++] = {platform::ConnectionScriptItem::kStatus, s};
     return establishAnswer;
   }
-
-  HRESULT Status(DWORD status) override { return statusAnswer; }
-
+  HRESULT Status(DWORD) override { return statusAnswer; }
   HRESULT ProxyConfig(PROXY_CONFIG* config) override {
     if (proxyType != 0) config->dwType = proxyType;
     std::memcpy(config->szProxyServer, TEXT("proxy.example:8080"), 38);
-    std::memcpy(config->szUsername, TEXT("user"), 10);
     std::memcpy(config->szPassword, TEXT("secret"), 14);
     return proxyAnswer;
   }
+  void Released(LONG cache) override { releases.push_back(cache); }  // read once the worker ended
 
-  void Released(LONG cache) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    releasedWith = cache;
-    ++releases;
-    changed_.notify_all();
-  }
-
-  void ReleaseEstablish() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    holdEstablish = false;
-    changed_.notify_all();
-  }
-
-  bool WaitForEstablish() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, kPatience, [this] { return establishEntered; });
-  }
-
-  // The cache value of the first release, or -1 when none came in time.
-  LONG WaitForRelease() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, kPatience, [this] { return releases > 0; });
-    return releasedWith;
-  }
-
-  // Set before the agent starts; read after the worker ended.
   std::vector<DWORD> statuses;
-  HRESULT mapAnswer = S_OK;
-  HRESULT establishAnswer = S_OK;
-  HRESULT statusAnswer = S_OK;
-  HRESULT proxyAnswer = S_OK;
-  DWORD proxyType = 0;  // 0: leave the agent's type as it is
-  GUID network = {0x11223344, 0x5566, 0x7788, {0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00}};
-  bool holdEstablish = false;
-
-  WString mapped;
-  BYTE requestBytes[64] = {};
-  bool establishEntered = false;
-  LONG releasedWith = -1;
-  int releases = 0;
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  HRESULT mapAnswer = S_OK, establishAnswer = S_OK, statusAnswer = S_OK, proxyAnswer = S_OK;
+  DWORD proxyType = 0;  // 0: the agent's own type stays
+  std::atomic<bool> hold = false, entered = false;
+  BYTE record[64] = {};
+  std::vector<LONG> releases;
 };
 
-// The program's agent with every notification noted, in order, before the
-// inherited operation runs.
+// The program's agent, each notification noted before the inherited one runs.
 class RecordingAgent : public ProxyConnectionAgent {
  public:
   ~RecordingAgent() override { StopEveryWorker(); }
-
-  HRESULT OnStatus(DWORD status) override { return ProxyConnectionAgent::OnStatus(status); }
-  HRESULT OnConnecting() override {
-    Note("connecting");
-    return ProxyConnectionAgent::OnConnecting();
+#define NOTED(Name, text)                \
+  HRESULT Name() override {              \
+    Note(text);                          \
+    return ProxyConnectionAgent::Name(); \
   }
-  HRESULT OnFailed() override {
-    Note("failed");
-    return ProxyConnectionAgent::OnFailed();
-  }
-  HRESULT OnConnected() override {
-    Note("connected");
-    return ProxyConnectionAgent::OnConnected();
-  }
-  HRESULT OnDisconnected() override {
-    Note("disconnected");
-    return ProxyConnectionAgent::OnDisconnected();
-  }
-  HRESULT OnWaiting() override {
-    Note("waiting");
-    return ProxyConnectionAgent::OnWaiting();
-  }
-  HRESULT OnExit() override {
-    Note("exit");
-    return ProxyConnectionAgent::OnExit();
-  }
-
+  NOTED(OnConnecting, "connecting")
+  NOTED(OnFailed, "failed")
+  NOTED(OnConnected, "connected")
+  NOTED(OnDisconnected, "disconnected")
+  NOTED(OnWaiting, "waiting")
+  NOTED(OnExit, "exit")
+#undef NOTED
   std::string Notes() {
     std::lock_guard<std::mutex> lock(mutex_);
     return notes_;
   }
-  // Waits until the notes end with `tail`; the notes then.
-  std::string WaitForNotes(const std::string& tail) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, kPatience, [&] {
-      return notes_.size() >= tail.size() &&
-             notes_.compare(notes_.size() - tail.size(), tail.size(), tail) == 0;
-    });
-    return notes_;
+  bool NotesHold(const std::string& part) {
+    return Eventually([&] { return Notes().find(part) != std::string::npos; });
   }
-
-  // Fields, read only while no worker runs.
-  WString Url() const { return url != nullptr ? WString(url) : TEXT("(null)"); }
-  BOOL ProxyRequested() const { return proxyRequested; }
-  LONG CacheOnRelease() const { return cacheOnRelease; }
-  DWORD LastStatus() const { return lastStatus; }
-  HANDLE WorkerThread() const { return workerThread; }
-  BOOL ProxyFound() const { return proxyFound; }
-  const PROXY_CONFIG& ProxyConfig() const { return proxyConfig; }
-  const GUID& DestNetwork() const { return destNetwork; }
-  HANDLE Connection() const { return connection; }
-  void SetCacheOnRelease(LONG value) { cacheOnRelease = value; }
-  void DropStopEvent() {
-    CloseHandle(stopEvent);
-    stopEvent = nullptr;
-  }
+  using ConnectionAgent::cacheOnRelease, ConnectionAgent::connection, ConnectionAgent::proxyConfig,
+      ConnectionAgent::proxyFound, ConnectionAgent::stopEvent, ConnectionAgent::url,
+      ConnectionAgent::workerThread;
 
  private:
   void Note(const char* what) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!notes_.empty()) notes_ += ' ';
-    notes_ += what;
-    changed_.notify_all();
+    notes_ += (notes_.empty() ? "" : " ") + std::string(what);
   }
-
   std::mutex mutex_;
-  std::condition_variable changed_;
   std::string notes_;
 };
 
 class ConnectionAgentTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    manager_ = std::make_unique<FakeManager>();
-    platform::SetConnectionManagerForTesting(manager_.get());
+  ConnectionAgentTest() {
+    platform::SetConnectionManagerForTesting(&manager_);
     ConnectedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    agent_ = std::make_unique<RecordingAgent>();
   }
-  void TearDown() override {
+  ~ConnectionAgentTest() override {
     agent_.reset();
     CloseHandle(ConnectedEvent);
     ConnectedEvent = nullptr;
     platform::SetConnectionManagerForTesting(nullptr);
-    manager_.reset();
+  }
+  HRESULT Start(BOOL proxy = FALSE) {
+    return agent_->Start(TEXT("http://www.portal.example"), proxy);
+  }
+  bool Connected(DWORD wait = 0) {
+    return WaitForSingleObject(ConnectedEvent, wait) == WAIT_OBJECT_0;
   }
 
-  // Starts the agent as the job does and returns Start's result.
-  HRESULT StartAgent() { return agent_->Start(TEXT("http://www.portal.example"), FALSE); }
-
-  bool ConnectedEventSet() { return WaitForSingleObject(ConnectedEvent, 0) == WAIT_OBJECT_0; }
-
-  std::unique_ptr<FakeManager> manager_;
-  std::unique_ptr<RecordingAgent> agent_;
+  FakeManager manager_;
+  std::unique_ptr<RecordingAgent> agent_ = std::make_unique<RecordingAgent>();
 };
 
-TEST_F(ConnectionAgentTest, WaitingThenConnectedReadsTheProxyAndKeepsWatchingUntilStop) {
-  manager_->statuses = {0x40, 0x10};
-  ASSERT_EQ(StartAgent(), 0);
-  ASSERT_EQ(WaitForSingleObject(ConnectedEvent, 10000), WAIT_OBJECT_0);
-  EXPECT_EQ(agent_->Notes(), "connecting waiting connected");
-  EXPECT_FALSE(agent_->WorkerEnded());
-
-  EXPECT_EQ(agent_->Stop(), 0);
-  EXPECT_TRUE(agent_->WorkerEnded());
-  EXPECT_EQ(agent_->WorkerThread(), nullptr);
-  EXPECT_EQ(agent_->Notes(), "connecting waiting connected exit");
-  EXPECT_EQ(manager_->WaitForRelease(), 0);
-  EXPECT_EQ(agent_->Connection(), nullptr);
-  EXPECT_EQ(agent_->LastStatus(), 0x10u);
-  EXPECT_EQ(manager_->mapped, TEXT("http://www.portal.example"));
-
-  // The request record, byte for byte: size, mask, flags, priority, exclusive,
-  // disabled, the mapped network, six zero fields.
+// Each run played to its end: the notifications, the connection-error display, the
+// releases' cache values, the last status, the event (set once, waited once), the proxy.
+TEST_F(ConnectionAgentTest, EachRunEndsAsItsStatusesAndAnswersSay) {
+  const HRESULT kReadFailed = static_cast<HRESULT>(0x80041111u);
+  const struct {
+    std::vector<DWORD> statuses;
+    std::string notes, display;
+    std::vector<LONG> releases;
+    HRESULT establish = S_OK, statusRead = S_OK, proxy = S_OK;
+    DWORD proxyType = 0, typeLeft = CONNMGR_FLAG_PROXY_HTTP;
+  } rows[] = {
+      {{0x40, 0x10}, "connecting waiting connected exit", "", {0}},
+      {{0x11, 0x80, 0x00, 0x50, 0x10}, "connecting waiting connected exit", "", {0}},
+      {{0x21}, "connecting failed exit", ":MSREMNET -CMERROR 0x21 -report\n", {0}},
+      {{0x60}, "connecting failed exit", ":MSREMNET -CMERROR 0x60 -report\n", {0}},
+      {{0x30}, "connecting failed exit", ":MSREMNET -CMERROR 0x30 -report\n", {0}},
+      {{0x10, 0x20}, "connecting connected disconnected exit", "", {1}},
+      {{}, "failed exit", ":MSREMNET -CMERROR 0x0 -report\n", {}, E_FAIL},  // refused: no release
+      {{0x10}, "connecting exit", "", {0}, S_OK, kReadFailed},
+      // A failed or non-HTTP proxy answer: none found, the record as left, the event set.
+      {{0x10}, "connecting connected exit", "", {0}, S_OK, S_OK, E_FAIL},
+      {{0x10}, "connecting connected exit", "", {0}, S_OK, S_OK, S_OK, 2, 2},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.notes + " " + std::to_string(row.statuses.empty() ? 0 : row.statuses.back()));
+    agent_ = std::make_unique<RecordingAgent>();
+    manager_.statuses = row.statuses;
+    manager_.releases.clear();
+    manager_.establishAnswer = row.establish;
+    manager_.statusAnswer = row.statusRead;
+    manager_.proxyAnswer = row.proxy;
+    manager_.proxyType = row.proxyType;
+    const bool up = row.notes.find("connected") != std::string::npos;
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(Start(), 0);
+    ASSERT_TRUE(agent_->NotesHold(up ? "connected" : "exit"));
+    EXPECT_EQ(agent_->Stop(), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), row.display);
+    EXPECT_EQ(agent_->Notes(), row.notes);
+    EXPECT_EQ(manager_.releases, row.releases);
+    EXPECT_EQ(agent_->LastStatus(), row.statusRead != S_OK ? static_cast<DWORD>(row.statusRead)
+                                    : row.statuses.empty() ? 0
+                                                           : row.statuses.back());
+    EXPECT_EQ(Connected(), up);
+    EXPECT_FALSE(Connected());
+    EXPECT_TRUE(agent_->WorkerEnded() && agent_->workerThread == nullptr &&
+                agent_->connection == nullptr);
+    if (!up) continue;
+    // An HTTP proxy is found with its server kept and the credentials wiped.
+    const bool http = row.proxy == S_OK && row.proxyType == 0;
+    EXPECT_EQ(agent_->proxyFound, http);
+    EXPECT_EQ(agent_->proxyConfig.dwType, row.typeLeft);
+    EXPECT_EQ(WString(agent_->proxyConfig.szProxyServer), TEXT("proxy.example:8080"));
+    EXPECT_EQ(WString(agent_->proxyConfig.szPassword), http ? TEXT("") : TEXT("secret"));
+  }
+  // A status alone: only a failure or a disconnection changes the cache value; only the
+  // program's agent sets the event.
+  agent_->cacheOnRelease = 7;
+  EXPECT_EQ(agent_->OnStatus(0x11) + agent_->OnStatus(0x80) + agent_->OnStatus(0x40), 0);
+  EXPECT_EQ(agent_->cacheOnRelease, 7);
+  EXPECT_EQ(agent_->OnStatus(0x20), E_FAIL);
+  EXPECT_EQ(agent_->cacheOnRelease, 1);
+  ConnectionAgent plain;
+  EXPECT_EQ(plain.OnConnected(), 0);
+  EXPECT_FALSE(Connected());
+  // The request record: size, mask, flags, priority, exclusive, disabled, the network.
   const BYTE expected[64] = {64,   0,    0,    0,    1,    0,    0,    0,    0,    0,
                              0,    0,    0,    0x80, 0,    0,    0,    0,    0,    0,
                              0,    0,    0,    0,    0x44, 0x33, 0x22, 0x11, 0x66, 0x55,
                              0x88, 0x77, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00};
-  EXPECT_EQ(std::memcmp(manager_->requestBytes, expected, 64), 0);
-
-  // An HTTP proxy answer: found, the server kept, the credentials wiped.
-  EXPECT_EQ(agent_->ProxyFound(), TRUE);
-  PROXY_CONFIG record{};
-  record.dwType = CONNMGR_FLAG_PROXY_HTTP;
-  std::memcpy(record.szProxyServer, TEXT("proxy.example:8080"), 38);
-  EXPECT_EQ(std::memcmp(&agent_->ProxyConfig(), &record, sizeof record), 0);
+  EXPECT_EQ(std::memcmp(manager_.record, expected, 64), 0);
 }
 
-TEST_F(ConnectionAgentTest, ConnectedTwiceSetsTheEventTwiceWhichOneWaitConsumes) {
-  manager_->statuses = {0x10, 0x10};
-  ASSERT_EQ(StartAgent(), 0);
-  EXPECT_EQ(agent_->WaitForNotes("connected connected"), "connecting connected connected");
-  EXPECT_EQ(agent_->Stop(), 0);
-  EXPECT_EQ(agent_->Notes(), "connecting connected connected exit");
-  EXPECT_TRUE(ConnectedEventSet());
-  EXPECT_FALSE(ConnectedEventSet());
-}
-
-TEST_F(ConnectionAgentTest, FailureStatusesShowTheDisplayAndEndTheWorker) {
-  struct Case {
-    DWORD status;
-    const char* notes;
-    const char* display;
-    LONG cache;
-  };
-  const Case cases[] = {
-      {0x21, "connecting failed exit", ":MSREMNET -CMERROR 0x21 -report\n", 0},
-      {0x20, "connecting disconnected exit", "", 1},
-      {0x60, "connecting failed exit", ":MSREMNET -CMERROR 0x60 -report\n", 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.status);
-    TearDown();
-    SetUp();
-    manager_->statuses = {c.status};
-    testing::internal::CaptureStderr();
-    ASSERT_EQ(StartAgent(), 0);
-    const LONG cache = manager_->WaitForRelease();
-    EXPECT_EQ(agent_->WaitForNotes("exit"), c.notes);
-    EXPECT_EQ(agent_->Stop(), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.display);
-    EXPECT_EQ(cache, c.cache);
-    EXPECT_EQ(agent_->CacheOnRelease(), c.cache);
-    EXPECT_EQ(agent_->LastStatus(), c.status);
-    EXPECT_TRUE(agent_->WorkerEnded());
-    EXPECT_FALSE(ConnectedEventSet());
-  }
-}
-
-TEST_F(ConnectionAgentTest, OtherStatusesAreIgnored) {
-  manager_->statuses = {0x11, 0x80, 0x00, 0x10};
-  ASSERT_EQ(StartAgent(), 0);
-  ASSERT_EQ(WaitForSingleObject(ConnectedEvent, 10000), WAIT_OBJECT_0);
-  EXPECT_EQ(agent_->Notes(), "connecting connected");
-  EXPECT_EQ(agent_->Stop(), 0);
-  EXPECT_EQ(agent_->Notes(), "connecting connected exit");
-  EXPECT_EQ(manager_->WaitForRelease(), 0);
-}
-
-// OnStatus called directly: each value's operation, result and cache value.
-TEST_F(ConnectionAgentTest, OnStatusTestsTheBitsInOrder) {
-  struct Case {
-    DWORD status;
-    const char* notes;
-    HRESULT result;
-    LONG cache;  // after a start value of 7
-  };
-  const Case cases[] = {
-      {0x10, "connected", 0, 7},
-      {0x11, "", 0, 7},
-      {0x80, "", 0, 7},
-      {0x40, "waiting", 0, 7},
-      {0x50, "waiting", 0, 7},
-      {0x20, "disconnected", E_FAIL, 1},
-      {0x21, "failed", E_FAIL, 0},
-      {0x60, "failed", E_FAIL, 0},
-      {0x30, "failed", E_FAIL, 0},
-  };
-  testing::internal::CaptureStderr();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.status);
-    agent_ = std::make_unique<RecordingAgent>();
-    agent_->SetCacheOnRelease(7);
-    EXPECT_EQ(agent_->OnStatus(c.status), c.result);
-    EXPECT_EQ(agent_->Notes(), c.notes);
-    EXPECT_EQ(agent_->CacheOnRelease(), c.cache);
-  }
-  // The display shows lastStatus, which only the worker sets.
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            ":MSREMNET -CMERROR 0x0 -report\n"
-            ":MSREMNET -CMERROR 0x0 -report\n"
-            ":MSREMNET -CMERROR 0x0 -report\n");
-  // The base class reads the proxy but sets nothing; the derived one sets the event.
-  EXPECT_TRUE(ConnectedEventSet());  // by the case of 0x10
-  ConnectionAgent plain;
-  EXPECT_EQ(plain.OnConnected(), 0);
-  EXPECT_FALSE(ConnectedEventSet());
-  EXPECT_EQ(agent_->OnConnected(), 0);
-  EXPECT_TRUE(ConnectedEventSet());
-}
-
-TEST_F(ConnectionAgentTest, RefusedEstablishShowsTheDisplayWithTheLastStatus) {
-  manager_->establishAnswer = E_FAIL;
-  testing::internal::CaptureStderr();
-  ASSERT_EQ(StartAgent(), 0);
-  EXPECT_EQ(agent_->WaitForNotes("exit"), "failed exit");
-  EXPECT_EQ(agent_->Stop(), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), ":MSREMNET -CMERROR 0x0 -report\n");
-  EXPECT_EQ(manager_->releases, 0);
-  EXPECT_EQ(agent_->CacheOnRelease(), 0);
-  EXPECT_EQ(agent_->Connection(), nullptr);
-  EXPECT_FALSE(ConnectedEventSet());
-}
-
-TEST_F(ConnectionAgentTest, FailedStatusReadEndsTheWorkerWithItsResult) {
-  manager_->statuses = {0x10};
-  manager_->statusAnswer = static_cast<HRESULT>(0x80041111u);
-  ASSERT_EQ(StartAgent(), 0);
-  EXPECT_EQ(manager_->WaitForRelease(), 0);
-  EXPECT_EQ(agent_->WaitForNotes("exit"), "connecting exit");
-  EXPECT_EQ(agent_->Stop(), 0);
-  EXPECT_EQ(agent_->LastStatus(), 0x80041111u);
-  EXPECT_FALSE(ConnectedEventSet());
-}
-
-TEST_F(ConnectionAgentTest, FailingOrNonHttpProxyAnswerStillSetsTheEvent) {
-  struct Case {
-    HRESULT answer;
-    DWORD type;
-    DWORD typeLeft;
-  };
-  for (const Case& c : {Case{E_FAIL, 0, CONNMGR_FLAG_PROXY_HTTP}, Case{S_OK, 2, 2}}) {
-    TearDown();
-    SetUp();
-    manager_->statuses = {0x10};
-    manager_->proxyAnswer = c.answer;
-    manager_->proxyType = c.type;
-    ASSERT_EQ(StartAgent(), 0);
-    ASSERT_EQ(WaitForSingleObject(ConnectedEvent, 10000), WAIT_OBJECT_0);
-    EXPECT_EQ(agent_->Stop(), 0);
-    EXPECT_EQ(agent_->ProxyFound(), FALSE);
-    // The record holds what the provider left, credentials included.
-    PROXY_CONFIG record{};
-    record.dwType = c.typeLeft;
-    std::memcpy(record.szProxyServer, TEXT("proxy.example:8080"), 38);
-    std::memcpy(record.szUsername, TEXT("user"), 10);
-    std::memcpy(record.szPassword, TEXT("secret"), 14);
-    EXPECT_EQ(std::memcmp(&agent_->ProxyConfig(), &record, sizeof record), 0);
-  }
-}
-
-TEST_F(ConnectionAgentTest, StopWithoutAWorkerOrAfterItEnded) {
-  EXPECT_EQ(agent_->Stop(), 0);
-  EXPECT_TRUE(agent_->WorkerEnded());
-
-  manager_->statuses = {0x20};
-  ASSERT_EQ(StartAgent(), 0);
-  EXPECT_EQ(manager_->WaitForRelease(), 1);
-  EXPECT_NE(agent_->WorkerThread(), nullptr);  // kept until Stop
-  EXPECT_EQ(agent_->Stop(), 0);
-  EXPECT_EQ(agent_->WorkerThread(), nullptr);
-  EXPECT_TRUE(agent_->WorkerEnded());
-  EXPECT_EQ(agent_->Stop(), 0);
-}
-
-// Stop made while the worker is still in its establish call is dropped when the
-// worker enters its loop: Stop gives up after its wait and the worker watches on.
-TEST_F(ConnectionAgentTest, StopBeforeTheWorkerReachedItsLoopIsDropped) {
-  manager_->holdEstablish = true;
-  ASSERT_EQ(StartAgent(), 0);
-  ASSERT_TRUE(manager_->WaitForEstablish());
-  EXPECT_EQ(agent_->Stop(), 0);
-  EXPECT_EQ(agent_->WorkerThread(), nullptr);
-  EXPECT_FALSE(agent_->WorkerEnded());
-
-  manager_->ReleaseEstablish();
-  EXPECT_EQ(agent_->WaitForNotes("connecting"), "connecting");
-  EXPECT_EQ(platform::PostConnectionStatusForTesting(0x10), 1);
-  ASSERT_EQ(WaitForSingleObject(ConnectedEvent, 10000), WAIT_OBJECT_0);
-  EXPECT_EQ(agent_->Notes(), "connecting connected");
-
-  EXPECT_EQ(platform::PostConnectionStatusForTesting(0x20), 1);
-  EXPECT_EQ(manager_->WaitForRelease(), 1);
-  EXPECT_EQ(agent_->WaitForNotes("exit"), "connecting connected disconnected exit");
-}
-
-// A worker that outlived Stop's wait is stopped by the destruction, which asks
-// it again once it has reached its loop.
-TEST_F(ConnectionAgentTest, DestructionEndsAWorkerThatOutlivedStop) {
-  manager_->holdEstablish = true;
-  manager_->statuses = {0x10};
-  ASSERT_EQ(StartAgent(), 0);
-  ASSERT_TRUE(manager_->WaitForEstablish());
-  EXPECT_EQ(agent_->Stop(), 0);
-  manager_->ReleaseEstablish();
-  ASSERT_EQ(WaitForSingleObject(ConnectedEvent, 10000), WAIT_OBJECT_0);
-  agent_.reset();
-  EXPECT_EQ(manager_->WaitForRelease(), 0);
-}
-
-TEST_F(ConnectionAgentTest, StartEndsAWorkerThatOutlivedStopBeforeItStartsAnother) {
-  manager_->holdEstablish = true;
-  ASSERT_EQ(StartAgent(), 0);
-  ASSERT_TRUE(manager_->WaitForEstablish());
-  EXPECT_EQ(agent_->Stop(), 0);
-  manager_->ReleaseEstablish();
-  EXPECT_EQ(agent_->WaitForNotes("connecting"), "connecting");
-
-  manager_->statuses = {0x10};
-  ASSERT_EQ(StartAgent(), 0);
-  EXPECT_EQ(manager_->releases, 1);
-  ASSERT_EQ(WaitForSingleObject(ConnectedEvent, 10000), WAIT_OBJECT_0);
-  EXPECT_EQ(agent_->Stop(), 0);
-  EXPECT_EQ(agent_->Notes(), "connecting exit connecting connected exit");
-}
-
-TEST_F(ConnectionAgentTest, StartWithoutAStopEventStillCopiesAndMapsTheUrl) {
-  agent_->DropStopEvent();
-  manager_->mapAnswer = static_cast<HRESULT>(0x80049999u);
-  EXPECT_EQ(agent_->Start(TEXT("http://a.example"), TRUE), E_INVALIDARG);
-  EXPECT_EQ(manager_->mapped, TEXT("http://a.example"));
-  EXPECT_EQ(agent_->Url(), TEXT("http://a.example"));
-  EXPECT_EQ(agent_->ProxyRequested(), TRUE);
-  EXPECT_EQ(agent_->WorkerThread(), nullptr);
-
-  manager_->mapAnswer = S_OK;
-  EXPECT_EQ(agent_->Start(nullptr, FALSE), E_INVALIDARG);
-  EXPECT_EQ(agent_->Url(), TEXT("http://a.example"));
-  EXPECT_EQ(std::memcmp(&agent_->DestNetwork(), &manager_->network, sizeof(GUID)), 0);
-  EXPECT_EQ(agent_->WorkerThread(), nullptr);
-  EXPECT_TRUE(agent_->WorkerEnded());
-}
-
-TEST_F(ConnectionAgentTest, StartReportsAFailedMappingOrCopy) {
+TEST_F(ConnectionAgentTest, StartChecksItsStopEventTheMappingAndTheCopy) {
   EXPECT_EQ(agent_->Start(nullptr, FALSE), E_INVALIDARG);  // no URL stored yet
-  manager_->mapAnswer = static_cast<HRESULT>(0x80049999u);
-  EXPECT_EQ(agent_->Start(TEXT("http://b.example"), FALSE), static_cast<HRESULT>(0x80049999u));
-  EXPECT_EQ(agent_->WorkerThread(), nullptr);
-
-  manager_->mapAnswer = S_OK;
+  manager_.mapAnswer = static_cast<HRESULT>(0x80049999u);
+  EXPECT_EQ(agent_->Start(TEXT("http://b.example"), FALSE), manager_.mapAnswer);
+  CloseHandle(agent_->stopEvent);
+  agent_->stopEvent = nullptr;  // checked after the mapping, and wins over its failure
+  EXPECT_EQ(agent_->Start(TEXT("http://a.example"), TRUE), E_INVALIDARG);
+  EXPECT_EQ(WString(agent_->url), TEXT("http://a.example"));
+  agent_ = std::make_unique<RecordingAgent>();
+  manager_.mapAnswer = S_OK;
   platform::ResetAllocationCountForTesting();
   platform::SetAllocationFailureForTesting(1);
-  EXPECT_EQ(agent_->Start(TEXT("http://c.example"), FALSE), E_OUTOFMEMORY);
+  EXPECT_EQ(Start(), E_OUTOFMEMORY);
   platform::SetAllocationFailureForTesting(0);
-  EXPECT_EQ(agent_->Url(), TEXT("(null)"));
-  EXPECT_EQ(agent_->WorkerThread(), nullptr);
-
-  // A proxy request goes out in the request record's flags.
-  manager_->statuses = {0x10};
-  ASSERT_EQ(agent_->Start(TEXT("http://c.example"), TRUE), 0);
-  ASSERT_EQ(WaitForSingleObject(ConnectedEvent, 10000), WAIT_OBJECT_0);
+  EXPECT_TRUE(agent_->url == nullptr && agent_->workerThread == nullptr);
+  manager_.statuses = {0x10};
+  ASSERT_EQ(Start(TRUE), 0);
+  ASSERT_TRUE(Connected(10000));
   EXPECT_EQ(agent_->Stop(), 0);
-  EXPECT_EQ(manager_->requestBytes[8], 1);
+  EXPECT_EQ(agent_->Stop(), 0);      // again, without a worker
+  EXPECT_EQ(manager_.record[8], 1);  // the proxy request goes out in the flags
+}
+
+// A Stop made while the worker is still in its establish call is dropped when the worker
+// reaches its loop; Start and the destruction end such a worker before anything else.
+TEST_F(ConnectionAgentTest, AWorkerThatOutlivesStop) {
+  manager_.hold = true;
+  ASSERT_EQ(Start(), 0);
+  ASSERT_TRUE(Eventually([this] { return manager_.entered.load(); }));
+  EXPECT_EQ(agent_->Stop(), 0);
+  EXPECT_TRUE(agent_->workerThread == nullptr && !agent_->WorkerEnded());
+  manager_.hold = false;
+  ASSERT_TRUE(agent_->NotesHold("connecting"));
+  EXPECT_EQ(platform::PostConnectionStatusForTesting(0x10), 1);
+  ASSERT_TRUE(Connected(10000));
+  manager_.statuses = {0x10};
+  ASSERT_EQ(Start(), 0);  // ends the one that outlived its Stop first
+  ASSERT_TRUE(Connected(10000));
+  EXPECT_EQ(agent_->Notes(), "connecting connected exit connecting connected");
+  agent_.reset();  // the destruction stops the second
+  EXPECT_EQ(manager_.releases, (std::vector<LONG>{0, 0}));
 }
 
 }  // namespace
+}  // namespace zemlik::test

@@ -1,0 +1,95 @@
+// The test helpers' POSIX side: starting processes.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "tests/support/testing.h"
+
+extern char** environ;
+
+namespace zemlik::test {
+namespace {
+
+// Starts `words` with standard input empty and its output into the files `out` and `err`.
+pid_t Start(std::vector<std::string> words, const std::vector<std::string>& env, const char* out,
+            const char* err) {
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> entries = env;
+  std::vector<char*> envp;
+  for (std::string& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+}  // namespace
+
+Result RunProcess(const std::string& program, const std::vector<std::string>& args, const Env& env,
+                  int seconds) {
+  std::vector<std::string> entries;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    if (entry.rfind("ZEMLIK_", 0) != 0 && env.count(entry.substr(0, entry.find('='))) == 0) {
+      entries.push_back(entry);
+    }
+  }
+  for (const auto& [name, value] : env) entries.push_back(name + "=" + value);
+  TempFolder outputs;
+  std::vector<std::string> words = {program};
+  words.insert(words.end(), args.begin(), args.end());
+  const pid_t pid = Start(words, entries, outputs.Join("out").c_str(), outputs.Join("err").c_str());
+  Result result;
+  int status = 0;
+  for (int waited = 0; pid > 0 && waitpid(pid, &status, WNOHANG) == 0; waited += 5) {
+    if (seconds > 0 && waited == seconds * 1000) kill(pid, SIGKILL);
+    usleep(5000);
+  }
+  if (pid > 0) result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = ReadFileBytes(outputs.Join("out")).value_or("");
+  result.err = ReadFileBytes(outputs.Join("err")).value_or("cannot start " + program);
+  return result;
+}
+
+Result RunZemlik(const std::vector<std::string>& args, const Env& env, int seconds) {
+  std::vector<std::string> words;
+  std::istringstream wrapper(std::getenv("ZEMLIK_TEST_WRAPPER") ? std::getenv("ZEMLIK_TEST_WRAPPER")
+                                                                : "");
+  for (std::string word; wrapper >> word;) words.push_back(word);
+  words.push_back(BuildDir() + "/zemlik");
+  words.insert(words.end(), args.begin(), args.end());
+  const std::string program = words.front();
+  words.erase(words.begin());
+  return RunProcess(program, words, env, seconds * (words.size() > args.size() ? 10 : 1));
+}
+
+bool IsFailureReport(const std::string& err) {
+  return err.rfind("zemlik: ", 0) == 0 && err.find('\n') == err.size() - 1;
+}
+
+void Spawn(const std::vector<std::string>& words) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+  Start(words, env, "/dev/null", "/dev/null");
+}
+
+std::string HostPath(const std::string& path) { return path; }
+
+std::string ProxyGet(const std::string& host, const std::string& target) {
+  return "GET http://" + host + target + " HTTP/1.1";
+}
+
+}  // namespace zemlik::test
