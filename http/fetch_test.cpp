@@ -1,5 +1,4 @@
-// GetUrlText and GetUrlFile: what they add to the request (the URL split, the port, the
-// charset both ways, the output file put in place only when whole) and their codes.
+// GetUrlText and GetUrlFile: what they add to the request, and their codes.
 #include "http/fetch.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +19,7 @@
 namespace zemlik::test {
 namespace {
 
-using Names = std::vector<std::string>;
+using Text = std::optional<WString>;
 
 struct Call {
   std::string url;
@@ -30,173 +29,129 @@ struct Call {
   WString method = TEXT("GET");
 };
 
-// The result, and the text handed back (nullopt for null); *text is untouched on failure.
-std::pair<int, std::optional<WString>> FetchText(const Call& c) {
-  LPWSTR text = reinterpret_cast<LPWSTR>(&text);
-  const int result = GetUrlText(Utf16(c.url).c_str(), c.postData.c_str(), c.port, nullptr, nullptr,
-                                c.method.c_str(), c.charset, &text);
-  if (result != 0) {
-    EXPECT_EQ(text, reinterpret_cast<LPWSTR>(&text));
-    return {result, std::nullopt};
-  }
-  std::optional<WString> out = text ? std::optional<WString>(text) : std::nullopt;
-  LocalFree(text);
-  return {result, out};
-}
-
 class FetchTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(server_.ok()); }
-  Call At(const std::string& target, LPCWSTR charset = kCharsetSjis) {
-    return Call{server_.Url(target), charset};
+  Call At(std::string pg, LPCWSTR charset = kCharsetSjis) { return {server_.Url(pg), charset}; }
+  // GetUrlText, then GetUrlFile: both results, the text handed back (nullopt for null; *text is
+  // left alone on failure) and what the output file then holds.
+  std::tuple<int, Text, int, std::string> Fetch(const Call& c) {
+    const WString url = Utf16(c.url);
+    LPWSTR text = reinterpret_cast<LPWSTR>(&text);
+    const int result = GetUrlText(url.c_str(), c.postData.c_str(), c.port, nullptr, nullptr,
+                                  c.method.c_str(), c.charset, &text);
+    EXPECT_TRUE(result == 0 || text == reinterpret_cast<LPWSTR>(&text));
+    const Text out = result == 0 && text != nullptr ? Text(text) : std::nullopt;
+    if (result == 0) LocalFree(text);
+    const int written = GetUrlFile(url.c_str(), c.postData.c_str(), c.port, nullptr, nullptr,
+                                   c.method.c_str(), c.charset, Utf16(out_).c_str());
+    return {result, out, written, ReadFileBytes(out_).value_or("")};
   }
-  int FetchFile(const Call& c) {
-    return GetUrlFile(Utf16(c.url).c_str(), c.postData.c_str(), c.port, nullptr, nullptr,
-                      c.method.c_str(), c.charset, Utf16(out_).c_str());
-  }
+
   ScopedEnv noProxy_ = ScopedEnv::NoProxy();
   Server server_;
   TempFolder folder_;
   std::string out_ = folder_.Join("out.csv");
 };
 
-TEST_F(FetchTest, ThePageIsPathAndExtraOnTheUrlsHostAndPortOrTheGivenOne) {
+TEST_F(FetchTest, ThePageIsPathAndExtraOnTheUrlsHostAndPort) {
   server_.Add("*", "x");
-  Names expected = {"GET /list.csv?m=12 HTTP/1.1",
-                    "GET /?a=b HTTP/1.1",
-                    "GET /?q HTTP/1.1",
-                    "GET / HTTP/1.1",
-                    "GET /a/b.html HTTP/1.1",
-                    "GET /a%20b/%E3%81%82?q=%09 HTTP/1.1",
-                    "GET /given HTTP/1.1"};
-  std::vector<std::string> targets = {"/list.csv?m=12", "/?a=b",           "?q", "",
-                                      "/a/b.html#top",  "/a b/\u3042?q=\t"};
+  const std::pair<Call, std::string> rows[] = {
+    {At("/list.csv?m=12"), "/list.csv?m=12"},
+    {At("?q"), "/?q"},
+    {At(""), "/"},
+  // The system's WinINet sends the fragment, and escapes otherwise.
 #if defined(_WIN32)
-  expected[4] = "GET /a/b.html#top HTTP/1.1";  // the system's WinINet sends the fragment
-  targets.pop_back();                          // and escapes otherwise
-  expected.erase(expected.begin() + 5);
+    {At("/a/b.html#top"), "/a/b.html#top"},
+#else
+    {At("/a/b.html#top"), "/a/b.html"},
+    {At("/a b/\u3042?q=\t"), "/a%20b/%E3%81%82?q=%09"},
 #endif
-  for (const std::string& target : targets) EXPECT_EQ(FetchText(At(target)).first, 0) << target;
-  Call given{"http://127.0.0.1:" + std::to_string(server_.ClosedPort()) + "/given"};
-  given.port = server_.port();
-  EXPECT_EQ(FetchText(given).first, 0);
-  Names lines;
-  for (const auto& request : server_.Requests()) lines.push_back(request.line);
-  EXPECT_EQ(lines, expected);
+  };
+  for (const auto& [call, page] : rows) {
+    ASSERT_EQ(std::get<0>(Fetch(call)), 0) << call.url;
+    EXPECT_EQ(server_.Requests().back().line, "GET " + page + " HTTP/1.1") << call.url;
+  }
 }
 
 // WinINet reads the proxy once per process: this case has a process of its own.
 TEST_F(FetchTest, ThroughAProxyTheUrlsPortOrTheGivenOneIsNamed) {
   ScopedEnv proxy({{"http_proxy", server_.Url().c_str()}});
   server_.Add("*", "x");
-  for (auto [url, port] : {std::pair{"http://s/default", -1},
-                           {"http://shop.invalid:8080/own", -1},
-                           {"http://shop.invalid:8080/caller", 81}}) {
-    EXPECT_EQ(FetchText({url, kCharsetSjis, port}).first, 0);
+  const std::tuple<const char*, int, std::string> rows[] = {
+      {"http://s/default", -1, ProxyGet("s", "/default")},
+      {"http://shop.invalid:8080/own", -1, "GET http://shop.invalid:8080/own HTTP/1.1"},
+      {"http://shop.invalid:8080/caller", 81, "GET http://shop.invalid:81/caller HTTP/1.1"}};
+  for (const auto& [url, port, line] : rows) {
+    ASSERT_EQ(std::get<0>(Fetch({url, kCharsetSjis, port})), 0) << url;
+    EXPECT_EQ(server_.Requests().back().line, line);
   }
-  const auto seen = server_.Requests();
-  ASSERT_EQ(seen.size(), 3u);
-  EXPECT_EQ(seen[0].line, ProxyGet("s", "/default"));
-  EXPECT_EQ(seen[1].line, "GET http://shop.invalid:8080/own HTTP/1.1");
-  EXPECT_EQ(seen[2].line, "GET http://shop.invalid:81/caller HTTP/1.1");
 }
 
 TEST_F(FetchTest, TheCharsetDecidesTheTextTheFileAndThePostData) {
-  const std::string zeros("ab\0cd", 5);
-  server_.Add("/sjis", "\x82\xa0line1\r\nline2\r\n");
-  server_.Add("/zeros", zeros);
-  server_.Add("/utf8", "\xe3\x81\x82x\xef\xbd\x9e");
-  server_.Add("/le", std::string("\xff\xfe\x42\x30\x41\x00", 6));
-  server_.Add("/be", std::string("\xfe\xff\x30\x42\x00\x41\x00", 7));
-  server_.Add("/nobom", std::string("\x42\x30\x41\x00\x00\x00\x42\x00", 8));
-  server_.Add("/empty");
-  struct Row {
-    const char* target;
-    LPCWSTR charset;
-    std::optional<WString> text;
-    std::string file;
-  } rows[] = {
-      {"/sjis", kCharsetSjis, TEXT("\u3042line1\r\nline2\r\n"), "\x82\xa0line1\r\nline2\r\n\r\n"},
-      {"/zeros", kCharsetSjis, TEXT("ab"), "ab\r\n"},
-      {"/zeros", kCharsetUtf8, TEXT("ab"), "ab\r\n"},
-      {"/zeros", kCharsetBin, std::nullopt, zeros},
-      {"/utf8", kCharsetUtf8, TEXT("\u3042x\uff5e"), "\x82\xa0x\x81\x60\r\n"},
-      {"/le", kCharsetUnicode, std::nullopt, "\x82\xa0\x41\r\n"},
-      {"/be", kCharsetUnicode, std::nullopt, "\x82\xa0\x41\r\n"},
-      {"/nobom", kCharsetUnicode, std::nullopt, "\x82\xa0\x41\r\n"},
-      {"/empty", kCharsetBin, std::nullopt, ""},
-      {"/empty", kCharsetSjis, TEXT(""), "\r\n"},
+  const std::string zeros("ab\0cd", 5), le("\xff\xfe\x42\x30\x41\x00", 6),
+      be("\xfe\xff\x30\x42\x00\x41\x00", 7), noMark("\x42\x30\x41\x00\x00\x00\x42\x00", 8);
+  // The body served, the charset; the text handed back, what the file holds, the post data sent.
+  const std::tuple<std::string, LPCWSTR, Text, std::string, std::string> rows[] = {
+      {"\x82\xa0\r\nb", kCharsetSjis, TEXT("\u3042\r\nb"), "\x82\xa0\r\nb\r\n", "q=\x82\xa0"},
+      {zeros, kCharsetSjis, TEXT("ab"), "ab\r\n", "q=\x82\xa0"},
+      {zeros, kCharsetBin, std::nullopt, zeros, ""},
+      {"\xe3\x81\x82x", kCharsetUtf8, TEXT("\u3042x"), "\x82\xa0x\r\n", "q=\xe3\x81\x82"},
+      {le, kCharsetUnicode, std::nullopt, "\x82\xa0\x41\r\n", ""},
+      {be, kCharsetUnicode, std::nullopt, "\x82\xa0\x41\r\n", ""},
+      {noMark, kCharsetUnicode, std::nullopt, "\x82\xa0\x41\r\n", ""},
+      {"", kCharsetSjis, TEXT(""), "\r\n", "q=\x82\xa0"},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.target);
-    EXPECT_EQ(FetchText(At(row.target, row.charset)), std::make_pair(0, row.text));
-    EXPECT_EQ(FetchFile(At(row.target, row.charset)), 0);
-    EXPECT_EQ(ReadFileBytes(out_), row.file);
-    EXPECT_EQ(folder_.List(), Names{"out.csv"});
+  for (const auto& [served, charset, text, file, sent] : rows) {
+    SCOPED_TRACE(::testing::PrintToString(served) + " " + Utf8(charset));
+    server_.Clear();
+    server_.Add("*", served);
+    ASSERT_EQ(Fetch({server_.Url("/"), charset, -1, TEXT("q=\u3042"), TEXT("POST")}),
+              std::tuple(0, text, 0, file));
+    EXPECT_EQ(folder_.List(), std::vector<std::string>{"out.csv"});
+    for (const Request& request : {server_.Requests().end()[-2], server_.Requests().back()})
+      EXPECT_EQ(request.line + " " + request.body, "POST / HTTP/1.1 " + sent);
   }
-  // Post data, encoded by the charset; "POST" exactly sends it.
-  server_.Clear();
-  server_.Add("*", "ok");
-  const size_t before = server_.Requests().size();
-  const std::tuple<LPCWSTR, LPCWSTR, LPCWSTR, std::string> posts[] = {
-      {kCharsetSjis, TEXT("POST"), TEXT("q=\u3042"), "POST q=\x82\xa0"},
-      {kCharsetUtf8, TEXT("POST"), TEXT("q=\u3042"), "POST q=\xe3\x81\x82"},
-      {kCharsetBin, TEXT("POST"), TEXT("q=\u3042"), "POST "},
-      {kCharsetUnicode, TEXT("POST"), TEXT("q=\u3042"), "POST "},
-      {kCharsetSjis, TEXT("post"), TEXT("q=\u3042"), "GET "},
-      {kCharsetSjis, TEXT("POST"), TEXT(""), "POST "}};
-  for (const auto& [charset, method, data, sent] : posts) {
-    EXPECT_EQ(FetchFile({server_.Url("/form"), charset, -1, data, method}), 0);
-    const Request request = server_.Requests().back();
-    EXPECT_EQ(request.line.substr(0, request.line.find(' ') + 1) + request.body, sent);
-  }
-  EXPECT_EQ(server_.Requests().size(), before + 6);
+  EXPECT_EQ(std::get<0>(Fetch({server_.Url("/"), kCharsetSjis, -1, TEXT("q"), TEXT("post")})), 0);
+  EXPECT_EQ(server_.Requests().back().line, "GET / HTTP/1.1");  // "POST" exactly sends post data
+  // The host and the page take the first two allocations, the post data the third.
+  platform::ResetAllocationCountForTesting();
+  platform::SetAllocationFailureForTesting(3);
+  EXPECT_EQ(std::get<0>(Fetch({server_.Url("/"), kCharsetUtf8, -1, TEXT("q")})), -112);
+  platform::SetAllocationFailureForTesting(0);
 }
 
-// What fails leaves the old file as it was and nothing beside it; nothing is sent for a URL
-// that cannot be split.
+// What fails leaves the old file as it was and nothing beside it. Nothing is sent for a URL that
+// cannot be split, nor when the output file cannot be made (checked before connecting).
 TEST_F(FetchTest, WhatFailsLeavesTheOldFileAsItWas) {
   server_.Add("/missing", "\x82\xa0?", R"("status":404)");
   ASSERT_TRUE(WriteFileBytes(out_, "old"));
-  std::vector<std::pair<Call, int>> rows = {{At("/missing"), -107},
-                                            {At("/missing", kCharsetBin), -107}};
-  for (std::string url : {"", "not a url"}) rows.push_back({{url}, -113});
-#if !defined(_WIN32)
-  for (std::string url : {"http://", "ftp://host/x", "http://host:99999/"})
-    rows.push_back({{url}, -113});
-#endif
+  const std::pair<Call, int> rows[] = {{At("/missing"), -107},
+                                       {At("/missing", kCharsetBin), -107},
+                                       {{""}, -113},
+                                       {{"not a url"}, -113}};
   for (const auto& [call, result] : rows) {
     SCOPED_TRACE(call.url);
-    EXPECT_EQ(FetchFile(call), result);
-    EXPECT_EQ(FetchText(call).first, result);
-    EXPECT_EQ(ReadFileBytes(out_), "old");
-    EXPECT_EQ(folder_.List(), Names{"out.csv"});
+    EXPECT_EQ(Fetch(call), std::tuple(result, Text(), result, std::string("old")));
+    EXPECT_EQ(folder_.List(), std::vector<std::string>{"out.csv"});
   }
-  EXPECT_EQ(server_.Requests().size(), 4u);
-  LPWSTR text = nullptr;
-  EXPECT_EQ(GetUrlText(nullptr, TEXT(""), -1, nullptr, nullptr, TEXT("GET"), kCharsetSjis, &text),
-            -113);
-  const WString missing = Utf16(folder_.Join("missing/out.csv"));
-  EXPECT_EQ(GetUrlFile(Utf16(server_.Url("/x")).c_str(), TEXT(""), -1, nullptr, nullptr,
-                       TEXT("GET"), kCharsetBin, missing.c_str()),
-            -111);
+  EXPECT_EQ(GetUrlFile(nullptr, nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr), -113);
   EXPECT_EQ(server_.Requests().size(), 4u);
 #if !defined(_WIN32)
   // Writes beyond a small file-size limit fail (SIGXFSZ ignored): -114, the old file kept.
   server_.Add("/big", std::string(5000, 'b'));
   rlimit old{};
   getrlimit(RLIMIT_FSIZE, &old);
-  rlimit small = old;
-  small.rlim_cur = 1000;
-  const auto handler = signal(SIGXFSZ, SIG_IGN);
+  const rlimit small{1000, old.rlim_max};
+  signal(SIGXFSZ, SIG_IGN);
   setrlimit(RLIMIT_FSIZE, &small);
-  const int bin = FetchFile(At("/big", kCharsetBin)), sjis = FetchFile(At("/big"));
+  const auto bin = Fetch(At("/big", kCharsetBin)), sjis = Fetch(At("/big"));
   setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, handler);
-  EXPECT_EQ(bin, -114);
-  EXPECT_EQ(sjis, -114);
-  EXPECT_EQ(ReadFileBytes(out_), "old");
+  EXPECT_EQ(std::tuple(std::get<2>(bin), std::get<2>(sjis), std::get<3>(sjis)),
+            std::tuple(-114, -114, std::string("old")));
 #endif
+  out_ = folder_.Join("missing/out.csv");
+  EXPECT_EQ(std::get<2>(Fetch({server_.Url("/x"), kCharsetBin, server_.ClosedPort()})), -111);
 }
 
 }  // namespace

@@ -1,13 +1,9 @@
 #!/bin/sh
-# What users get, checked from outside the build. `install` installs the build into a
-# temporary DESTDIR and lints the manual page; `package` makes the package with CPack
-# (the Debian package, which lintian must pass, or the Windows ZIP) and unpacks it.
-# Each then expects exactly its files, and the installed program's nowtime job must
-# write its two lines.
-# Usage: install_test.sh install|package BUILD_DIR VERSION [RUNNER...]
-# RUNNER starts a Windows build's program (cmake/wine-run.sh PREFIX). Exit code 77,
-# a skip, only when a Windows build's host lacks a tool; on Linux the test group of
-# tools/install-deps.sh installs them all, so a missing one fails.
+# What users get: `install` into a temporary DESTDIR (the manual page linted), or the CPack
+# `package` (the Debian one lintian-clean, or the Windows ZIP) unpacked; exactly its files,
+# and the installed program writes the nowtime job's two lines.
+# Usage: install_test.sh install|package BUILD_DIR VERSION [RUNNER...]; RUNNER starts a
+# Windows build's program. 77 (a skip) only for a tool a Windows build's host lacks.
 set -eu
 check=$1 build=$2 version=$3
 shift 3
@@ -17,14 +13,7 @@ dest=$tmp/dest
 windows=
 [ $# -eq 0 ] || windows=1
 
-need() {
-  for tool; do
-    command -v "$tool" >/dev/null && continue
-    echo "$tool is not installed"
-    if [ -n "$windows" ]; then exit 77; fi
-    exit 1
-  done
-}
+need() { for t; do command -v "$t" >/dev/null || { echo "no $t"; exit $([ -n "$windows" ] && echo 77 || echo 1); }; done; }
 
 case $check:$windows in
   install:)
@@ -67,8 +56,7 @@ if [ "$check:$windows" = install: ]; then
 fi
 
 program=$(printf '%s\n' $files | grep -E '/zemlik(\.exe)?$')
-mkdir "$tmp/root"
-root=$tmp/root
+root=$tmp/root && mkdir "$root"
 [ -z "$windows" ] || root="Z:$(printf '%s' "$root" | tr / '\\')"
 ZEMLIK_ROOT=$root ZEMLIK_CLOCK="2008-12-21 03:03:17" "$@" "$dest/$program" /k:nowtime
 printf 'date,time\r\n2008/12/21,03:03:17 \r\n' | cmp - "$tmp/root/My Documents/monthlist.csv"

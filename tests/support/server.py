@@ -4,17 +4,15 @@
 Usage: server.py STATE_DIR [--tls]. Prints "PORT <n> CLOSED <m>" once it listens on
 127.0.0.1:<n>; <m> is bound and never listens. --tls makes a test CA (STATE_DIR/ca.pem).
 The first route of STATE_DIR/routes.json (read for every request) that matches answers:
-  path ("*": any), status, headers (pairs; "{target}" in a value
-  is the request's target), body (hex) sent repeat times or body_file (in STATE_DIR; by
-  sendfile when whole), chunked (piece size), no_length, length (announced instead);
-  cut_after (body bytes sent) then cut: close, reset, stall or garbage (a bad chunk size);
-  hang; basic "user:password" (else a 401 challenge); raw_head (text sent, then a reset);
-  gzip (also written to STATE_DIR/gzip).
+  path ("*": any), status, headers (pairs; "{target}" in a value is the request's target),
+  body (hex) or body_file (in STATE_DIR, whole), chunked (piece size), length (announced
+  instead), gzip; cut_after (body bytes sent), then cut: close, reset, stall or garbage (a
+  bad chunk size); hang; raw_head (text sent instead, then a reset).
 No route: 404. A CONNECT is refused with 404; an absolute URI is served by its path as a
 forward proxy would. Each request goes to STATE_DIR/requests/NNNNNN.bin.
 """
 
-import base64, gzip, http, json, os, socket, socketserver, ssl, struct, subprocess, sys, threading
+import gzip, http, json, os, socket, socketserver, ssl, struct, subprocess, sys, threading
 import urllib.parse
 
 STATE = sys.argv[1]
@@ -80,7 +78,7 @@ class Handler(socketserver.BaseRequestHandler):
         with open(os.path.join(STATE, "routes.json"), "rb") as f:
             routes = json.load(f)
         self.answer(next((r for r in routes if r["path"] in ("*", target)), {"status": 404, "body": b"no route".hex()}),
-                    target, fields)
+                    target)
 
     def send_head(self, status, headers, length):
         text = "HTTP/1.1 %d %s\r\n" % (status, http.HTTPStatus(status).phrase)
@@ -93,10 +91,7 @@ class Handler(socketserver.BaseRequestHandler):
         self.request.close()
         raise ValueError("reset")  # a close with a zero linger time sends RST
 
-    def answer(self, route, target, fields):
-        if route.get("basic") and fields.get("authorization") != "Basic " + base64.b64encode(
-                route["basic"].encode()).decode():
-            return self.send_head(401, [["WWW-Authenticate", 'Basic realm="zemlik"']], 0)
+    def answer(self, route, target):
         if route.get("hang"):
             return STOP.wait()
         if route.get("raw_head"):
@@ -104,27 +99,22 @@ class Handler(socketserver.BaseRequestHandler):
             return self.reset()
         headers = [[n, v.replace("{target}", target)] for n, v in route.get("headers", [])]
         status, chunked, cut = int(route.get("status", 200)), int(route.get("chunked", 0)), int(route.get("cut_after", -1))
-        if route.get("body_file"):
+        if route.get("body_file"):  # for benchmarks: the kernel moves the bytes
             with open(os.path.join(STATE, route["body_file"]), "rb") as f:
-                if not (route.get("gzip") or chunked or cut >= 0):
-                    self.send_head(status, headers, os.fstat(f.fileno()).st_size)
-                    return self.request.sendfile(f)  # the kernel moves the bytes, for benchmarks
-                body = f.read()
-        else:
-            body = bytes.fromhex(route.get("body", "")) * int(route.get("repeat", 1))
+                self.send_head(status, headers, os.fstat(f.fileno()).st_size)
+                return self.request.sendfile(f)
+        body = bytes.fromhex(route.get("body", ""))
         if route.get("gzip"):
             body = gzip.compress(body, mtime=0)
-            write_state("gzip", body)
             headers.append(["Content-Encoding", "gzip"])
         if chunked:
             headers.append(["Transfer-Encoding", "chunked"])
         length = int(route.get("length", -1))
-        self.send_head(status, headers, None if chunked or route.get("no_length") or status == 204
+        self.send_head(status, headers, None if chunked or status == 204
                        else length if length >= 0 else len(body))
         sent = body if cut < 0 else body[:cut]
         for piece in [sent[i:i + chunked] for i in range(0, len(sent), chunked)] if chunked else [sent]:
-            data = b"%x\r\n%s\r\n" % (len(piece), piece) if chunked else piece
-            self.request.sendall(data)
+            self.request.sendall(b"%x\r\n%s\r\n" % (len(piece), piece) if chunked else piece)
         how = route.get("cut", "close") if cut >= 0 else None
         if how == "reset":
             self.reset()

@@ -79,7 +79,6 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 std::string SourceDir() { return ZEMLIK_SOURCE_DIR; }
-std::string BuildDir() { return ZEMLIK_BUILD_DIR; }
 
 namespace {
 
@@ -116,15 +115,6 @@ ScopedEnv ScopedEnv::NoProxy() {
                     {"NO_PROXY", nullptr}});
 }
 
-std::optional<std::string> Request::Header(const std::string& lowerCaseName) const {
-  std::string head = raw.substr(0, raw.find("\r\n\r\n") + 2);
-  std::transform(head.begin(), head.end(), head.begin(), ::tolower);
-  const size_t at = head.find("\r\n" + lowerCaseName + ":");
-  if (at == std::string::npos) return std::nullopt;
-  const size_t value = head.find_first_not_of(' ', at + lowerCaseName.size() + 3);
-  return raw.substr(value, head.find("\r\n", value) - value);
-}
-
 // The server runs behind a shell that writes its "PORT <n> CLOSED <m>" line to the file
 // "port" and ends it once a file "stop" appears (or after 15 minutes, should the test die
 // first); under wine a Unix process has no standard handles to talk through.
@@ -139,12 +129,13 @@ Server::Server(bool tls) : tls_(tls) {
          tls ? "--tls" : ""});
   for (int waited = 0; port_ == 0 && waited < 30000; waited += 20) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::sscanf(File("port").c_str(), "PORT %d CLOSED %d", &port_, &closedPort_);
+    std::sscanf(ReadFileBytes(folder_.Join("port")).value_or("").c_str(), "PORT %d CLOSED %d",
+                &port_, &closedPort_);
   }
 }
 
 Server::~Server() {
-  Put("stop", "");
+  WriteFileBytes(folder_.Join("stop"), "");
   for (int waited = 0; waited < 10000 && !ReadFileBytes(folder_.Join("stopped")); waited += 20) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -188,12 +179,6 @@ std::vector<Request> Server::Requests() const {
   return requests;
 }
 
-std::string Server::File(const std::string& name) const {
-  return ReadFileBytes(folder_.Join(name)).value_or("");
-}
-void Server::Put(const std::string& name, const std::string& bytes) const {
-  WriteFileBytes(folder_.Join(name), bytes);
-}
 FixedClock::FixedClock(SYSTEMTIME reading) : reading_(reading) {
   platform::SetClockForTesting(this);
 }

@@ -1,6 +1,5 @@
-// What the test executables of both builds share: wide text, temporary folders, the real
-// binary as a child process, the HTTP server on loopback (server.py), a fixed clock and the
-// sample pages. Starting processes is each build's own (testing_posix.cpp, testing_win32.cpp).
+// What the tests of both builds share: wide text, temporary folders, the test server
+// (server.py), the real binary (from Linux), a fixed clock and the sample pages.
 #pragma once
 
 #include <initializer_list>
@@ -38,26 +37,10 @@ std::optional<std::string> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 
 std::string SourceDir();
-std::string BuildDir();
 // Starts `words` (a Unix program and its arguments) and does not wait for it.
 void Spawn(const std::vector<std::string>& words);
 // A path as Unix programs name it (under wine a Windows path has a Unix form).
 std::string HostPath(const std::string& path);
-
-#if !defined(_WIN32)  // the real binary is run from this side only
-using Env = std::map<std::string, std::string>;
-struct Result {
-  int exitCode = -1;  // 137 when it was killed at its deadline
-  std::string out, err;
-};
-// `program` with this environment less ZEMLIK_*, plus `env`; killed after `seconds` (0: never).
-Result RunProcess(const std::string& program, const std::vector<std::string>& args,
-                  const Env& env = {}, int seconds = 0);
-// The built binary, behind ZEMLIK_TEST_WRAPPER's words when set (e.g. valgrind).
-Result RunZemlik(const std::vector<std::string>& args, const Env& env = {}, int seconds = 0);
-// What exit codes 2 and 3 add to standard error: one "zemlik: " line.
-bool IsFailureReport(const std::string& err);
-#endif
 
 // Sets (a value) or removes (null) environment variables for a scope.
 class ScopedEnv {
@@ -75,7 +58,6 @@ struct Request {
   std::string raw;   // head and body as received
   std::string line;  // "GET /x HTTP/1.1"
   std::string body;
-  std::optional<std::string> Header(const std::string& lowerCaseName) const;
 };
 
 // tests/support/server.py as a child process; its state lives in a temporary folder.
@@ -94,8 +76,6 @@ class Server {
   void Add(const std::string& path, const std::string& body = "", const std::string& options = "");
   void Clear();
   std::vector<Request> Requests() const;
-  std::string File(const std::string& name) const;  // "gzip": the last compressed body
-  void Put(const std::string& name, const std::string& bytes) const;  // for "body_file"
 
  private:
   bool tls_;
@@ -103,6 +83,24 @@ class Server {
   std::string routes_;
   int port_ = 0, closedPort_ = 0;
 };
+
+#if !defined(_WIN32)  // the real binary is run from this side only
+using Env = std::map<std::string, std::string>;
+struct Result {
+  int exitCode = -1;  // 137 when it was killed at its deadline
+  std::string out, err;
+};
+// `program` with this environment less ZEMLIK_*, plus `env`; killed after `seconds` (0: never).
+Result RunProcess(const std::string& program, const std::vector<std::string>& args,
+                  const Env& env = {}, int seconds = 0);
+// The built binary (behind ZEMLIK_TEST_WRAPPER's words when set, e.g. valgrind) with its
+// device root in `root`, the clock at 2008-12-21 03:03:17 and every request going to
+// `server` as the HTTP proxy, unless `env` says otherwise.
+Result RunJob(const std::string& root, const Server& server, const std::vector<std::string>& args,
+              Env env = {}, int seconds = 0);
+// What exit codes 2 and 3 add to standard error: one "zemlik: " line.
+bool IsFailureReport(const std::string& err);
+#endif
 
 // A GET's request line through a proxy; wine's WinINet names the port 80.
 std::string ProxyGet(const std::string& host, const std::string& target);

@@ -64,16 +64,20 @@ Result RunProcess(const std::string& program, const std::vector<std::string>& ar
   return result;
 }
 
-Result RunZemlik(const std::vector<std::string>& args, const Env& env, int seconds) {
+Result RunJob(const std::string& root, const Server& server, const std::vector<std::string>& args,
+              Env env, int seconds) {
+  env.insert({{"ZEMLIK_ROOT", root},
+              {"ZEMLIK_CLOCK", "2008-12-21 03:03:17"},
+              {"http_proxy", server.Url()},
+              {"no_proxy", ""}});
   std::vector<std::string> words;
   std::istringstream wrapper(std::getenv("ZEMLIK_TEST_WRAPPER") ? std::getenv("ZEMLIK_TEST_WRAPPER")
                                                                 : "");
   for (std::string word; wrapper >> word;) words.push_back(word);
-  words.push_back(BuildDir() + "/zemlik");
+  words.push_back(std::string(ZEMLIK_BUILD_DIR) + "/zemlik");
+  const bool wrapped = words.size() > 1;  // a slower run
   words.insert(words.end(), args.begin(), args.end());
-  const std::string program = words.front();
-  words.erase(words.begin());
-  return RunProcess(program, words, env, seconds * (words.size() > args.size() ? 10 : 1));
+  return RunProcess(words[0], {words.begin() + 1, words.end()}, env, seconds * (wrapped ? 10 : 1));
 }
 
 bool IsFailureReport(const std::string& err) {
