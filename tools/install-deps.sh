@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing need, and nothing when
 # they are all present. Prints every command it runs.
 # Usage: tools/install-deps.sh [base|test|fuzz|bench|windows]...
-# windows: the mingw-w64 cross compiler, GoogleTest's sources, wine, Xvfb, and the
+# windows: the mingw-w64 cross compiler, GoogleTest's sources, wine, and the
 # ja_JP.UTF-8 locale (generated when missing) that gives wine the code page 932.
 set -euo pipefail
 
@@ -15,7 +15,7 @@ for group in "$@"; do
     test) want+=(libgtest-dev libgmock-dev python3 openssl dpkg-dev file mandoc lintian) ;;
     fuzz) want+=(clang libclang-rt-dev) ;;
     bench) want+=(libbenchmark-dev curl) ;;
-    windows) want+=(g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xauth locales python3)
+    windows) want+=(g++-mingw-w64-x86-64-posix googletest wine wine64 locales python3)
       windows=1 ;;
     *) echo "install-deps: unknown group $group" >&2; exit 2 ;;
   esac

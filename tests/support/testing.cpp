@@ -2,6 +2,7 @@
 #include "tests/support/testing.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -43,10 +44,11 @@ std::string Utf8(const WString& utf16) { return Narrow(CP_UTF8, utf16); }
 std::string Cp932(const std::string& utf8) { return Narrow(CP_ACP, Utf16(utf8)); }
 
 TempFolder::TempFolder() {
-  static int count = 0;
+  static std::atomic<unsigned> count = 0;  // tests make folders from several threads
   for (fs::path folder; path_.empty();) {
     folder = fs::temp_directory_path() /
-             ("zt-" + std::to_string(std::rand()) + "-" + std::to_string(++count));
+             ("zt-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+              "-" + std::to_string(++count));
     if (fs::create_directory(folder)) path_ = Text(folder);
   }
 }
