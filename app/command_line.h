@@ -2,7 +2,7 @@
 // time, with the options /k: /d: /u: /c: /o:.
 #pragma once
 
-#include "lists/options.h"
+#include "app/options.h"
 #include "platform/win32.h"
 
 // Reads `text` (the argument text without the program's name) into `options`,

@@ -5,7 +5,7 @@
 #include "app/options.h"
 #include "http/charset.h"
 #include "http/trace_buffer.h"
-#include "lists/now_time.h"
+#include "app/now_time.h"
 #include "platform/memory.h"
 #include "platform/shell.h"
 #include "platform/text.h"

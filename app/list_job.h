@@ -2,7 +2,7 @@
 // to file.
 #pragma once
 
-#include "lists/options.h"
+#include "app/options.h"
 #include "platform/win32.h"
 
 // Where the jobs go. The probe URL is never fetched: the connection manager

@@ -1,4 +1,4 @@
-#include "lists/now_time.h"
+#include "app/now_time.h"
 
 #include "lists/output_file.h"
 #include "platform/text.h"

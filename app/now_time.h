@@ -1,7 +1,7 @@
 // The nowtime job: the local date and time as a two-line CSV file.
 #pragma once
 
-#include "lists/options.h"
+#include "app/options.h"
 
 // Writes "date,time" and the local clock's "YYYY/MM/DD,hh:mm:ss " (with its
 // trailing blank) to options->outputPath, each line ended by CR LF. Returns 0,

@@ -1,5 +1,5 @@
 // The nowtime job: the clock as a two-line CSV file, put in place only when whole.
-#include "lists/now_time.h"
+#include "app/now_time.h"
 
 #include <gtest/gtest.h>
 
