@@ -255,7 +255,8 @@ bool PutDefault(EncodeState* state) {
 }
 
 // A run of UTF-16 units; whatever the page lacks becomes the default
-// character, one per character (a surrogate pair is one).
+// character, one per UTF-16 unit as the system's conversion counts (a character
+// beyond U+FFFF, a surrogate pair, gives two).
 bool EncodeRun932(iconv_t cd, const char16_t* units, std::size_t n, EncodeState* state) {
   char* in = reinterpret_cast<char*>(const_cast<char16_t*>(units));
   std::size_t inLeft = n * sizeof(char16_t);
@@ -267,12 +268,9 @@ bool EncodeRun932(iconv_t cd, const char16_t* units, std::size_t n, EncodeState*
     if (!PutBytes932(state->sink, chunk, sizeof chunk - outLeft)) return false;
     if (step == Step::kGoOn) continue;
     if (step == Step::kFailed) return false;
-    const auto* at = reinterpret_cast<const char16_t*>(in);
-    std::size_t skip =
-        inLeft >= 2 * sizeof(char16_t) && IsHighSurrogate(at[0]) && IsLowSurrogate(at[1]) ? 2 : 1;
     if (!PutDefault(state)) return false;
-    in += skip * sizeof(char16_t);
-    inLeft -= skip * sizeof(char16_t);
+    in += sizeof(char16_t);
+    inLeft -= sizeof(char16_t);
   }
   return true;
 }
