@@ -107,11 +107,6 @@ struct ConnectionScript {
   ConnectionScriptItem items[kConnectionScriptCapacity];
 };
 
-// Reads ZEMLIK_CONNMGR syntax. Blanks around an item are ignored; statuses are
-// decimal or 0x-hexadecimal, 32-bit; pauses are decimal milliseconds followed
-// by "ms". False for anything else (then *script is not to be used).
-bool ParseConnectionScript(const char* text, ConnectionScript* script);
-
 // Test seam: answers the calls in place of the environment. The handle
 // mechanics (queue, signalling, script playing) stay the layer's own. Each
 // method has the environment's behaviour as its default; override what a test

@@ -9,15 +9,16 @@
 
 namespace platform {
 
-// argv[1..] decoded from UTF-8 (each invalid byte becomes U+FFFD; on Windows the
-// words are already wide, as CommandLineToArgvW splits the command line) and joined
-// with single blanks. A word that begins with "/o:" and contains a blank but no
-// double quote gets its value quoted (/o:"\My Documents\a b.csv"), as a device
-// user would type it; every other word is joined as it is. No words, or one
-// empty word, give the empty text.
-#if defined(_WIN32)
-std::wstring BuildArgumentText(int argc, const wchar_t* const* argv);
-#else
+// argv[1..] joined with single blanks; a null word counts as empty. A word that
+// begins with "/o:" and contains a blank but no double quote gets its value quoted
+// (/o:"\My Documents\a b.csv"), as a device user would type it; every other word
+// is joined as it is. No words, or one empty word, give the empty text. On Windows
+// the words are already wide, as CommandLineToArgvW splits the command line.
+std::basic_string<WCHAR> BuildArgumentText(int argc, const WCHAR* const* argv);
+
+#if !defined(_WIN32)
+// The same over a shell's words, each decoded from UTF-8 (each invalid byte
+// becomes U+FFFD).
 std::u16string BuildArgumentText(int argc, const char* const* argv);
 #endif
 

@@ -73,10 +73,3 @@ BOOL ReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName, LPCWSTR
                   DWORD replaceFlags, LPVOID exclude, LPVOID reserved);
 
 #endif  // _WIN32
-
-namespace platform {
-// The host path a program path resolves to (UTF-8), creating "\My Documents"
-// under the device root when the path lies there. Empty on failure.
-// Exposed for tests and tools; the program's own code never needs it.
-bool ResolvePath(LPCWSTR path, char* out, SIZE_T outSize);
-}  // namespace platform

@@ -10,7 +10,6 @@ constexpr DWORD INFINITE = 0xFFFFFFFF;
 constexpr DWORD WAIT_OBJECT_0 = 0x00000000;
 constexpr DWORD WAIT_TIMEOUT = 0x00000102;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
-constexpr DWORD STILL_ACTIVE = 0x00000103;
 
 // Only unnamed events without security attributes. An auto-reset event releases
 // one wait and resets itself; a manual-reset one stays signalled until reset.
@@ -31,13 +30,12 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
 
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);
 // Starts at once (creationFlags 0; attributes and stack size are ignored). The
-// handle is signalled when the thread ends, and GetExitCodeThread gives
-// STILL_ACTIVE until then. Closing the handle of a running thread is safe: the
-// thread runs on, and one still running when the process exits is not waited for.
+// handle is signalled when the thread ends; the routine's result is not kept.
+// Closing the handle of a running thread is safe: the thread runs on, and one
+// still running when the process exits is not waited for.
 HANDLE CreateThread(SECURITY_ATTRIBUTES* attributes, SIZE_T stackSize,
                     LPTHREAD_START_ROUTINE startAddress, LPVOID parameter, DWORD creationFlags,
                     LPDWORD threadId);
-BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 void Sleep(DWORD milliseconds);
 
 #endif  // !_WIN32

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/common/connmgr_manager.h"
+#include "platform/common/connmgr_internal.h"
 #include "platform/connmgr.h"
 
 namespace platform {
@@ -66,6 +66,20 @@ bool ParseItem(const char* begin, const char* end, bool first, ConnectionScript*
   return true;
 }
 
+// Reads ZEMLIK_CONNMGR syntax. Blanks around an item are ignored; statuses are decimal or
+// 0x-hexadecimal, 32-bit; pauses are decimal milliseconds followed by "ms". False for anything
+// else (then *script is not to be used).
+bool ParseConnectionScript(const char* text, ConnectionScript* script) {
+  *script = ConnectionScript{};
+  const char* begin = text;
+  for (bool first = true;; first = false) {
+    const char* end = begin + std::strcspn(begin, ",");
+    if (!ParseItem(begin, end, first, script)) return false;
+    if (*end == 0) return true;
+    begin = end + 1;
+  }
+}
+
 // "host:port" of a proxy URL ("http://user:pw@host:port/"), 1080 when it names
 // no port (as libcurl assumes). False when there is no host or it does not fit.
 bool ProxyServerText(const char* value, WCHAR* out, SIZE_T capacity) {
@@ -105,17 +119,6 @@ ConnectionManager& CurrentConnectionManager() {
   if (ConnectionManager* installed = g_manager.load()) return *installed;
   static ConnectionManager* environment = new ConnectionManager;
   return *environment;
-}
-
-bool ParseConnectionScript(const char* text, ConnectionScript* script) {
-  *script = ConnectionScript{};
-  const char* begin = text;
-  for (bool first = true;; first = false) {
-    const char* end = begin + std::strcspn(begin, ",");
-    if (!ParseItem(begin, end, first, script)) return false;
-    if (*end == 0) return true;
-    begin = end + 1;
-  }
 }
 
 HRESULT ConnectionManager::MapUrl(LPCWSTR url, GUID* destination) {

@@ -2,7 +2,7 @@
 #include "platform/entry.h"
 
 #include <cstdio>
-#include <string_view>
+#include <vector>
 
 #include "platform/posix/exit_report.h"
 #include "platform/posix/utf.h"
@@ -11,20 +11,14 @@
 namespace platform {
 
 std::u16string BuildArgumentText(int argc, const char* const* argv) {
-  std::u16string text;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) text.push_back(u' ');
-    std::u16string word = Utf8ToUtf16(argv[i] != nullptr ? argv[i] : "");
-    std::u16string_view view(word);
-    if (view.starts_with(u"/o:") && view.find(u' ') != view.npos && view.find(u'"') == view.npos) {
-      text += u"/o:\"";
-      text += view.substr(3);
-      text.push_back(u'"');
-    } else {
-      text += word;
-    }
+  // Index 0, the program's name, is never read.
+  std::vector<std::u16string> words(argc > 0 ? argc : 0);
+  std::vector<const char16_t*> wide;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) words[i] = Utf8ToUtf16(argv[i] != nullptr ? argv[i] : "");
+    wide.push_back(words[i].c_str());
   }
-  return text;
+  return BuildArgumentText(argc, wide.data());
 }
 
 int RunWinMain(int argc, char** argv, int (*winMain)(HINSTANCE, HINSTANCE, LPWSTR, int)) {

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "platform/posix/exit_report.h"
@@ -148,9 +147,9 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
     }
     if (errno != EEXIST && errno != EINTR) {
       const std::size_t slash = path.rfind('/');
-      platform::NoteFileFailure("create a file in",
-                                slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1),
-                                errno);
+      platform::NoteFileFailure(
+          "create a file in", slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1),
+          errno);
       return 0;
     }
     number = (number + 1) & 0xFFFF;
@@ -276,8 +275,7 @@ bool CopyOver(const std::string& from, const std::string& to, const struct stat*
 
 BOOL ReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName, LPCWSTR backupFileName,
                   DWORD replaceFlags, LPVOID exclude, LPVOID reserved) {
-  if (backupFileName != nullptr || replaceFlags != 0 || exclude != nullptr ||
-      reserved != nullptr) {
+  if (backupFileName != nullptr || replaceFlags != 0 || exclude != nullptr || reserved != nullptr) {
     return FALSE;
   }
   std::string replaced;
@@ -311,14 +309,5 @@ BOOL ReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName, LPCWSTR
 namespace platform {
 
 bool ResolveWithoutCreating(LPCWSTR path, std::string* out) { return Resolve(path, out, false); }
-
-bool ResolvePath(LPCWSTR path, char* out, SIZE_T outSize) {
-  std::string resolved;
-  if (out == nullptr || outSize == 0) return false;
-  out[0] = 0;
-  if (!Resolve(path, &resolved) || resolved.size() >= outSize) return false;
-  std::memcpy(out, resolved.c_str(), resolved.size() + 1);
-  return true;
-}
 
 }  // namespace platform

@@ -23,7 +23,6 @@ class Event : public Waitable {
 class Thread : public Waitable {
  public:
   Thread() : Waitable(true, false) {}
-  DWORD exitCode = STILL_ACTIVE;  // guarded by WaitLock()
 };
 
 constexpr DWORD kMaximumWaitObjects = 64;
@@ -90,10 +89,8 @@ HANDLE CreateThread(SECURITY_ATTRIBUTES* attributes, SIZE_T stackSize,
   // The thread holds its own reference: its handle may be closed while it runs.
   try {
     std::thread([thread, startAddress, parameter] {
-      DWORD exitCode = startAddress(parameter);
-      std::lock_guard<std::mutex> lock(platform::WaitLock());
-      thread->exitCode = exitCode;
-      thread->SignalLocked();
+      startAddress(parameter);
+      thread->Signal();
     }).detach();
   } catch (const std::system_error&) {
     return nullptr;
@@ -101,14 +98,6 @@ HANDLE CreateThread(SECURITY_ATTRIBUTES* attributes, SIZE_T stackSize,
   static std::atomic<DWORD> nextId{1};
   if (threadId != nullptr) *threadId = nextId.fetch_add(1);
   return platform::NewHandle(std::move(thread));
-}
-
-BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
-  auto target = platform::FindHandleAs<Thread>(thread);
-  if (target == nullptr || exitCode == nullptr) return FALSE;
-  std::lock_guard<std::mutex> lock(platform::WaitLock());
-  *exitCode = target->exitCode;
-  return TRUE;
 }
 
 void Sleep(DWORD milliseconds) {

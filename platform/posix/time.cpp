@@ -3,14 +3,11 @@
 
 #include <time.h>
 
-#include <atomic>
-#include <cstdlib>
+#include <cstdint>
 
-#include "platform/common/fixed_clock.h"
+#include "platform/common/clock_seam.h"
 
 namespace {
-
-std::atomic<platform::Clock*> g_clock{nullptr};
 
 void HostLocalTime(SYSTEMTIME* out) {
   timespec now{};
@@ -31,13 +28,7 @@ void HostLocalTime(SYSTEMTIME* out) {
 }  // namespace
 
 void GetLocalTime(LPSYSTEMTIME systemTime) {
-  if (platform::Clock* clock = g_clock.load()) {
-    clock->Now(systemTime);
-    return;
-  }
-  const char* fixed = std::getenv("ZEMLIK_CLOCK");
-  if (fixed != nullptr && platform::ParseFixedClock(fixed, systemTime)) return;
-  HostLocalTime(systemTime);
+  if (!platform::ReadSeamedClock(systemTime)) HostLocalTime(systemTime);
 }
 
 DWORD GetTickCount() {
@@ -46,9 +37,3 @@ DWORD GetTickCount() {
   return static_cast<DWORD>(static_cast<std::uint64_t>(now.tv_sec) * 1000u +
                             static_cast<std::uint64_t>(now.tv_nsec) / 1000000u);
 }
-
-namespace platform {
-
-void SetClockForTesting(Clock* clock) { g_clock.store(clock); }
-
-}  // namespace platform

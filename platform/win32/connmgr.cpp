@@ -1,18 +1,12 @@
-// The simulated connection manager's handles on Windows, which has none: Win32
-// code only. The entry calls are shared (common/connmgr_entry.cpp).
+// The simulated connection manager's handles on Windows, which has none: Win32 code only. The
+// entry calls, the status queue and the registry of connections are shared
+// (common/connmgr_connection.cpp).
 //
-// A connection's handle is a real auto-reset event, so the program waits on it
-// with the system's WaitForMultipleObjects; the event is the signal of the
-// connection's status queue (common/connmgr_queue.h). The release call stops
-// and joins the connection's script.
-#include "platform/connmgr.h"
-
-#include <map>
+// A connection's handle is a real auto-reset event, so the program waits on it with the
+// system's WaitForMultipleObjects; the event is the signal of the connection's status queue.
 #include <memory>
-#include <mutex>
 
-#include "platform/common/connmgr_entry.h"
-#include "platform/common/connmgr_queue.h"
+#include "platform/common/connmgr_internal.h"
 
 namespace platform {
 namespace {
@@ -26,8 +20,6 @@ class Connection : public StatusQueue {
     CloseHandle(event_);
   }
 
-  HANDLE event() const { return event_; }
-
  private:
   void SetSignalled(bool unread) override {
     if (unread) {
@@ -40,63 +32,17 @@ class Connection : public StatusQueue {
   const HANDLE event_;
 };
 
-// Every connection between its establish and its release, by handle. Never
-// destroyed: threads may outlive main().
-struct Registry {
-  std::mutex mutex;
-  std::map<HANDLE, std::shared_ptr<Connection>> live;
-};
-
-Registry& Connections() {
-  static Registry* registry = new Registry;
-  return *registry;
-}
-
 }  // namespace
 
-int PostConnectionStatusForTesting(DWORD status) {
-  Registry& registry = Connections();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  for (auto& [handle, connection] : registry.live) connection->Post(status);
-  return static_cast<int>(registry.live.size());
-}
-
-HRESULT OpenConnection(const ConnectionScript& script, HANDLE* handle) {
+std::shared_ptr<StatusQueue> NewConnection(HANDLE* handle) {
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (event == nullptr) return E_OUTOFMEMORY;
-  auto established = std::make_shared<Connection>(event);
-  established->Start(script);
-  {
-    Registry& registry = Connections();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    registry.live.emplace(event, std::move(established));
-  }
+  if (event == nullptr) return nullptr;
   *handle = event;
-  return S_OK;
+  return std::make_shared<Connection>(event);
 }
 
-std::shared_ptr<StatusQueue> FindConnection(HANDLE handle) {
-  Registry& registry = Connections();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  auto it = registry.live.find(handle);
-  if (it == registry.live.end()) return nullptr;
-  return it->second;
-}
-
-bool CloseConnection(HANDLE handle) {
-  std::shared_ptr<Connection> found;
-  {
-    Registry& registry = Connections();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    auto it = registry.live.find(handle);
-    if (it == registry.live.end()) return false;
-    found = std::move(it->second);
-    registry.live.erase(it);
-  }
-  // The event closes with the last reference: a status read running on another
-  // thread keeps it open until it is done.
-  found->StopScript();
-  return true;
-}
+// The event closes with the connection's last reference instead: a status read running on
+// another thread keeps it open until it is done.
+void CloseConnectionHandle(HANDLE handle) {}
 
 }  // namespace platform

@@ -123,20 +123,8 @@ BOOL DeviceReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName,
   std::wstring backup;
   if (backupFileName != nullptr && !Resolve(backupFileName, &backup)) return FALSE;
   return ::ReplaceFileW(replaced.c_str(), replacement.c_str(),
-                        backupFileName != nullptr ? backup.c_str() : nullptr, replaceFlags,
-                        exclude, reserved);
-}
-
-bool ResolvePath(LPCWSTR path, char* out, SIZE_T outSize) {
-  if (out == nullptr || outSize == 0) return false;
-  out[0] = 0;
-  std::wstring resolved;
-  if (!Resolve(path, &resolved)) return false;
-  const int size =
-      ::WideCharToMultiByte(CP_UTF8, 0, resolved.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 0 || static_cast<SIZE_T>(size) > outSize) return false;
-  ::WideCharToMultiByte(CP_UTF8, 0, resolved.c_str(), -1, out, size, nullptr, nullptr);
-  return true;
+                        backupFileName != nullptr ? backup.c_str() : nullptr, replaceFlags, exclude,
+                        reserved);
 }
 
 }  // namespace platform

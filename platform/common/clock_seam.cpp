@@ -1,8 +1,14 @@
-// The fixed clock reading: portable code shared by the POSIX and Win32 layers.
-#include "platform/common/fixed_clock.h"
+// The clock seam and the fixed reading of ZEMLIK_CLOCK: portable code shared by the POSIX and
+// Win32 layers.
+#include "platform/common/clock_seam.h"
+
+#include <atomic>
+#include <cstdlib>
 
 namespace platform {
 namespace {
+
+std::atomic<Clock*> g_clock{nullptr};
 
 bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -18,8 +24,8 @@ int DayOfWeek(int year, int month, int day) {
   return (year + year / 4 - year / 100 + year / 400 + kOffset[month - 1] + day) % 7;
 }
 
-}  // namespace
-
+// Reads "YYYY-MM-DD hh:mm:ss" exactly into *out (day of week filled, milliseconds 0); false,
+// with *out untouched, for anything else or an impossible date or time.
 bool ParseFixedClock(const char* text, SYSTEMTIME* out) {
   static constexpr char kShape[] = "dddd-dd-dd dd:dd:dd";
   int fields[6] = {};
@@ -50,5 +56,18 @@ bool ParseFixedClock(const char* text, SYSTEMTIME* out) {
   out->wMilliseconds = 0;
   return true;
 }
+
+}  // namespace
+
+bool ReadSeamedClock(SYSTEMTIME* out) {
+  if (Clock* clock = g_clock.load()) {
+    clock->Now(out);
+    return true;
+  }
+  const char* fixed = std::getenv("ZEMLIK_CLOCK");
+  return fixed != nullptr && ParseFixedClock(fixed, out);
+}
+
+void SetClockForTesting(Clock* clock) { g_clock.store(clock); }
 
 }  // namespace platform
