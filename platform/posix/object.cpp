@@ -48,16 +48,24 @@ std::shared_ptr<Object> FindHandle(HANDLE handle) {
   return it->second;
 }
 
-bool CloseObjectHandle(HANDLE handle) {
+namespace {
+
+// `anyObject` false: only an object that allows CloseHandle.
+bool Unregister(HANDLE handle, bool anyObject) {
   std::shared_ptr<Object> object;  // released after the table's lock
   HandleTable& table = Table();
   std::lock_guard<std::mutex> lock(table.mutex);
   auto it = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
   if (it == table.objects.end()) return false;
+  if (!anyObject && !it->second->ClosesWithCloseHandle()) return false;
   object = std::move(it->second);
   table.objects.erase(it);
   return true;
 }
+
+}  // namespace
+
+bool CloseObjectHandle(HANDLE handle) { return Unregister(handle, true); }
 
 std::mutex& WaitLock() { return Waits().mutex; }
 
@@ -86,7 +94,7 @@ void Waitable::Reset() {
 
 }  // namespace platform
 
-BOOL CloseHandle(HANDLE handle) { return platform::CloseObjectHandle(handle) ? TRUE : FALSE; }
+BOOL CloseHandle(HANDLE handle) { return platform::Unregister(handle, false) ? TRUE : FALSE; }
 
 namespace {
 thread_local DWORD lastError = 0;

@@ -22,6 +22,10 @@ namespace platform {
 class Object {
  public:
   virtual ~Object() = default;
+
+  // False for a handle that only its service's own release call may close (WinINet's,
+  // closed by InternetCloseHandle): CloseHandle refuses it as foreign, as Windows does.
+  virtual bool ClosesWithCloseHandle() const { return true; }
 };
 
 // Registers `object` and returns its new handle (never null, never
@@ -38,8 +42,9 @@ std::shared_ptr<T> FindHandleAs(HANDLE handle) {
 }
 
 // Unregisters `handle` and drops the table's reference. False when it was not
-// a live handle. CloseHandle is this; a service's own release call (the
-// connection manager's, InternetCloseHandle) may call it too.
+// a live handle. CloseHandle is this for the objects that allow it; a service's
+// own release call (the connection manager's, InternetCloseHandle) calls it for
+// its own objects after finding them.
 bool CloseObjectHandle(HANDLE handle);
 
 // Something WaitForSingleObject and WaitForMultipleObjects can wait on.

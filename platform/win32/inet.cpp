@@ -1,29 +1,19 @@
 // The time limits of a WinINet session: Win32 code only.
 #include "platform/inet.h"
 
-#include <cstdlib>
 #include <initializer_list>
+
+#include "platform/common/inet_timeout.h"
 
 #undef InternetOpenW
 #undef InternetConnectW
 
 namespace {
 
-constexpr DWORD kDefaultTimeoutMs = 60000;
-
-DWORD TimeoutMs() {
-  const char* text = std::getenv("ZEMLIK_INET_TIMEOUT_MS");
-  if (text == nullptr || *text == '\0') return kDefaultTimeoutMs;
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  if (*end != '\0' || value <= 0) return kDefaultTimeoutMs;
-  return static_cast<DWORD>(value);
-}
-
 // Sets the limits on `handle`; handles opened through it inherit them. (Wine's
 // WinINet takes the send and receive limits from a connection handle only.)
 void SetTimeouts(HINTERNET handle) {
-  DWORD timeout = TimeoutMs();
+  DWORD timeout = static_cast<DWORD>(platform::InetTimeoutMs());
   for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                        INTERNET_OPTION_RECEIVE_TIMEOUT}) {
     InternetSetOptionW(handle, option, &timeout, sizeof timeout);

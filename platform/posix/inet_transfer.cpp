@@ -1,0 +1,395 @@
+// The HTTP exchange behind WinINet's request handles, driven through libcurl.
+// libcurl is confined here: initialised once, each curl object owned, CURLcode mapped in ErrorOf().
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/common/inet_timeout.h"
+#include "platform/posix/inet_internal.h"
+
+namespace platform::inet {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr long kMaxRedirects = 10;
+// curl hands the body over in pieces of at most this size.
+constexpr size_t kReceiveChunk = 256 * 1024;
+// Unread body held here. While the transfer is paused curl keeps one more piece, so the
+// layer holds at most kBufferCapacity + kReceiveChunk = 1 MiB the program has not read.
+constexpr size_t kBufferCapacity = 768 * 1024;
+
+// A CURLcode as the WinINet error GetLastError reports for it; 0 for success.
+DWORD ErrorOf(CURLcode code) {
+  switch (code) {
+    case CURLE_OK:
+      return 0;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    case CURLE_COULDNT_CONNECT:
+      return ERROR_INTERNET_CANNOT_CONNECT;
+    case CURLE_OPERATION_TIMEDOUT:
+      return ERROR_INTERNET_TIMEOUT;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+      return ERROR_INTERNET_INVALID_CA;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+      return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+      return ERROR_INTERNET_CONNECTION_ABORTED;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return ERROR_HTTP_REDIRECT_FAILED;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+      return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    default:
+      return ERROR_INTERNET_INTERNAL_ERROR;
+  }
+}
+
+// Frees a curl object with its own cleanup call.
+template <class T, auto Free>
+struct CurlDeleter {
+  void operator()(T* object) const { Free(object); }
+};
+using EasyPtr = std::unique_ptr<CURL, CurlDeleter<CURL, curl_easy_cleanup>>;
+using MultiPtr = std::unique_ptr<CURLM, CurlDeleter<CURLM, curl_multi_cleanup>>;
+using SlistPtr = std::unique_ptr<curl_slist, CurlDeleter<curl_slist, curl_slist_free_all>>;
+
+// The request headers as curl takes them, or null when curl cannot hold them. Headers curl
+// would add on its own are removed by naming them without a value.
+SlistPtr HeaderList(const RequestPlan& plan) {
+  SlistPtr list;
+  auto append = [&list](const std::string& line) {
+    curl_slist* next = curl_slist_append(list.get(), line.c_str());
+    if (next == nullptr) return false;
+    static_cast<void>(list.release());  // `next` holds the same nodes and one more
+    list.reset(next);
+    return true;
+  };
+  if (!append("Accept:") || !append("Expect:") || !append("Proxy-Connection:")) return nullptr;
+  bool hasContentType = false;
+  for (const std::string& line : plan.headers) {
+    if (StartsWithNoCase(line, "content-type:")) hasContentType = true;
+    if (!append(line)) return nullptr;
+  }
+  if (plan.post && !hasContentType && !append("Content-Type:")) return nullptr;
+  return list;
+}
+
+// Fixed-capacity FIFO of body bytes between curl's callback and InternetReadFile.
+class ByteRing {
+ public:
+  explicit ByteRing(size_t capacity) : data_(new char[capacity]), capacity_(capacity) {}
+  size_t Size() const { return size_; }
+  size_t Free() const { return capacity_ - size_; }
+  void Push(const char* bytes, size_t count) {
+    size_t tail = (head_ + size_) % capacity_;
+    size_t first = std::min(count, capacity_ - tail);
+    std::memcpy(data_.get() + tail, bytes, first);
+    std::memcpy(data_.get(), bytes + first, count - first);
+    size_ += count;
+  }
+  size_t Pop(char* out, size_t count) {
+    count = std::min(count, size_);
+    size_t first = std::min(count, capacity_ - head_);
+    std::memcpy(out, data_.get() + head_, first);
+    std::memcpy(out + first, data_.get(), count - first);
+    head_ = (head_ + count) % capacity_;
+    size_ -= count;
+    return count;
+  }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  size_t capacity_;
+  size_t head_ = 0;
+  size_t size_ = 0;
+};
+
+// One exchange driven through a curl multi handle, so that the body can be pulled in the
+// reader's pace: the write callback pauses the transfer when the buffer is full. The callbacks
+// only record what happened; the calls that drive curl act on it.
+class CurlTransfer : public Transfer {
+ public:
+  CurlTransfer() : buffer_(kBufferCapacity), timeoutMs_(InetTimeoutMs()) {}
+  ~CurlTransfer() override {
+    if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
+  }
+
+  bool Start(const RequestPlan& plan);
+  bool WaitForResponse() override;
+  bool Read(char* out, size_t want, size_t* got) override;
+  long long ContentLength() override;
+  int Status() const override { return responseReady_ ? status_ : 0; }
+  DWORD error() const override { return error_; }
+  std::string detail() const override { return errorText_; }
+
+ private:
+  static size_t OnBody(char* data, size_t size, size_t count, void* self);
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded);
+
+  bool SetOptions(const RequestPlan& plan);
+  template <class Ready>
+  void DriveUntil(Ready ready);
+  void CollectDone();
+  void Finish(DWORD error);
+  void Resume();
+
+  MultiPtr multi_;
+  SlistPtr headers_;
+  EasyPtr easy_;
+  bool attached_ = false;
+  ByteRing buffer_;
+  // While Read waits, body bytes go straight into the reader's block, the rest to buffer_.
+  char* direct_ = nullptr;
+  size_t directRoom_ = 0;
+  long timeoutMs_;
+  Clock::time_point lastActivity_;
+  curl_off_t uploaded_ = 0;
+  bool paused_ = false;
+  bool done_ = false;
+  DWORD error_ = 0;
+  char errorText_[CURL_ERROR_SIZE] = {};
+  bool responseReady_ = false;
+  int status_ = 0;
+  bool sawLocation_ = false;
+  bool sawBasicChallenge_ = false;
+  // Credentials go out once, in answer to the first Basic challenge.
+  bool hasUser_ = false;
+  bool answeredChallenge_ = false;
+};
+
+bool CurlTransfer::Start(const RequestPlan& plan) {
+  multi_.reset(curl_multi_init());
+  easy_.reset(curl_easy_init());
+  if (!multi_ || !easy_) return false;
+  headers_ = HeaderList(plan);
+  if (!headers_ || !SetOptions(plan)) return false;
+  if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) return false;
+  attached_ = true;
+  lastActivity_ = Clock::now();
+  return true;
+}
+
+bool CurlTransfer::SetOptions(const RequestPlan& plan) {
+  CURL* e = easy_.get();
+  bool set = true;
+  auto opt = [&set](CURLcode code) { set = set && code == CURLE_OK; };
+  opt(curl_easy_setopt(e, CURLOPT_URL, plan.url.c_str()));
+  opt(curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https"));
+  opt(curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+  opt(curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L));
+  opt(curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L));
+  opt(curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L));
+  opt(curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects));
+  opt(curl_easy_setopt(e, CURLOPT_HTTP_VERSION,
+                       plan.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
+  if (!plan.agent.empty()) opt(curl_easy_setopt(e, CURLOPT_USERAGENT, plan.agent.c_str()));
+  opt(curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers_.get()));
+  opt(curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
+  if (plan.post) {
+    opt(curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(plan.postData.size())));
+    opt(curl_easy_setopt(e, CURLOPT_COPYPOSTFIELDS, plan.postData.c_str()));
+  } else {
+    opt(curl_easy_setopt(e, CURLOPT_HTTPGET, 1L));
+  }
+  hasUser_ = plan.hasUser;
+  if (plan.hasUser) {
+    // As WinINet does, the credentials go out only once the server asks for them (a 401
+    // with a Basic challenge); the request is then sent again, body and all, with them.
+    opt(curl_easy_setopt(e, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_ONLY));
+    opt(curl_easy_setopt(e, CURLOPT_USERNAME, plan.user.c_str()));
+    opt(curl_easy_setopt(e, CURLOPT_PASSWORD, plan.password.c_str()));
+  }
+  // libcurl itself reads neither variable; the system bundle is its default.
+  const char* caFile = std::getenv("CURL_CA_BUNDLE");
+  if (caFile == nullptr || *caFile == '\0') caFile = std::getenv("SSL_CERT_FILE");
+  if (caFile != nullptr && *caFile != '\0') opt(curl_easy_setopt(e, CURLOPT_CAINFO, caFile));
+  opt(curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L));
+  opt(curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L));
+  opt(curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs_));
+  opt(curl_easy_setopt(e, CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveChunk)));
+  opt(curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody));
+  opt(curl_easy_setopt(e, CURLOPT_WRITEDATA, this));
+  opt(curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlTransfer::OnHeader));
+  opt(curl_easy_setopt(e, CURLOPT_HEADERDATA, this));
+  opt(curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::OnProgress));
+  opt(curl_easy_setopt(e, CURLOPT_XFERINFODATA, this));
+  opt(curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L));
+  opt(curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_));
+  return set;
+}
+
+size_t CurlTransfer::OnBody(char* data, size_t, size_t count, void* self) {
+  auto* t = static_cast<CurlTransfer*>(self);
+  size_t direct = t->buffer_.Size() == 0 ? std::min(count, t->directRoom_) : 0;
+  if (count - direct > t->buffer_.Free()) {
+    t->paused_ = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  if (direct > 0) {
+    std::memcpy(t->direct_, data, direct);
+    t->direct_ += direct;
+    t->directRoom_ -= direct;
+  }
+  t->buffer_.Push(data + direct, count - direct);
+  t->responseReady_ = true;
+  t->lastActivity_ = Clock::now();
+  return count;
+}
+
+// Tells the final response from interim (1xx) ones, from redirects curl will follow and from
+// a Basic challenge that curl answers with the credentials.
+size_t CurlTransfer::OnHeader(char* data, size_t, size_t count, void* self) {
+  auto* t = static_cast<CurlTransfer*>(self);
+  std::string_view line(data, count);
+  t->lastActivity_ = Clock::now();
+  if (StartsWithNoCase(line, "http/")) {
+    size_t blank = line.find(' ');
+    t->status_ = 0;
+    for (size_t i = blank + 1; blank != std::string_view::npos && i < line.size(); ++i) {
+      if (line[i] < '0' || line[i] > '9') break;
+      t->status_ = t->status_ * 10 + (line[i] - '0');
+    }
+    t->sawLocation_ = false;
+    t->sawBasicChallenge_ = false;
+  } else if (line == "\r\n" || line == "\n") {
+    const bool redirect = t->status_ >= 300 && t->status_ < 400 && t->sawLocation_;
+    const bool challenge =
+        t->status_ == 401 && t->sawBasicChallenge_ && t->hasUser_ && !t->answeredChallenge_;
+    if (challenge) t->answeredChallenge_ = true;
+    if (t->status_ >= 200 && !redirect && !challenge) t->responseReady_ = true;
+  } else if (StartsWithNoCase(line, "location:")) {
+    t->sawLocation_ = true;
+  } else if (StartsWithNoCase(line, "www-authenticate:")) {
+    std::string_view value = line.substr(17);
+    while (!value.empty() && value[0] == ' ') value.remove_prefix(1);
+    if (StartsWithNoCase(value, "basic")) t->sawBasicChallenge_ = true;
+  }
+  return count;
+}
+
+int CurlTransfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+  auto* t = static_cast<CurlTransfer*>(self);
+  if (uploaded != t->uploaded_) {
+    t->uploaded_ = uploaded;
+    t->lastActivity_ = Clock::now();
+  }
+  return 0;
+}
+
+void CurlTransfer::Finish(DWORD error) {
+  done_ = true;
+  error_ = error;
+  if (attached_) {
+    curl_multi_remove_handle(multi_.get(), easy_.get());
+    attached_ = false;
+  }
+}
+
+void CurlTransfer::CollectDone() {
+  int left = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi_.get(), &left)) {
+    if (message->msg == CURLMSG_DONE) Finish(ErrorOf(message->data.result));
+  }
+}
+
+template <class Ready>
+void CurlTransfer::DriveUntil(Ready ready) {
+  while (!done_ && !ready()) {
+    int running = 0;
+    if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
+      Finish(ERROR_INTERNET_INTERNAL_ERROR);
+      break;
+    }
+    CollectDone();
+    if (done_ || ready()) break;
+    auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity_);
+    if (idle.count() >= timeoutMs_) {
+      std::snprintf(errorText_, sizeof errorText_, "nothing for %ld ms", timeoutMs_);
+      Finish(ERROR_INTERNET_TIMEOUT);
+      break;
+    }
+    int wait = static_cast<int>(std::min<long>(timeoutMs_ - idle.count(), 1000));
+    if (curl_multi_poll(multi_.get(), nullptr, 0, wait, nullptr) != CURLM_OK) {
+      Finish(ERROR_INTERNET_INTERNAL_ERROR);
+    }
+  }
+}
+
+bool CurlTransfer::WaitForResponse() {
+  DriveUntil([this] { return responseReady_; });
+  return responseReady_ || error_ == 0;
+}
+
+void CurlTransfer::Resume() {
+  if (!paused_ || done_ || buffer_.Free() < kReceiveChunk) return;
+  paused_ = false;
+  lastActivity_ = Clock::now();
+  // May deliver the held piece at once, through OnBody.
+  const CURLcode resumed = curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+  if (resumed != CURLE_OK) Finish(ERROR_INTERNET_INTERNAL_ERROR);
+}
+
+bool CurlTransfer::Read(char* out, size_t want, size_t* got) {
+  size_t total = 0;
+  while (total < want) {
+    if (buffer_.Size() > 0) {
+      total += buffer_.Pop(out + total, want - total);
+      Resume();
+      continue;
+    }
+    if (done_) break;
+    if (paused_) {
+      Resume();
+      continue;
+    }
+    direct_ = out + total;
+    directRoom_ = want - total;
+    DriveUntil([this, out, total] { return direct_ != out + total || buffer_.Size() > 0; });
+    total = static_cast<size_t>(direct_ - out);
+    direct_ = nullptr;
+    directRoom_ = 0;
+  }
+  *got = total;
+  return total > 0 || error_ == 0;
+}
+
+long long CurlTransfer::ContentLength() {
+  curl_off_t length = -1;
+  const bool known =
+      responseReady_ &&
+      curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK;
+  return known ? length : -1;
+}
+
+}  // namespace
+
+void InitTransfers() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::unique_ptr<Transfer> StartTransfer(const RequestPlan& plan) {
+  auto transfer = std::make_unique<CurlTransfer>();
+  if (!transfer->Start(plan)) return nullptr;
+  return transfer;
+}
+
+}  // namespace platform::inet
