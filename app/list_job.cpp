@@ -10,15 +10,28 @@
 #include "platform/sync.h"
 #include "platform/text.h"
 
-const WCHAR* const MonthNames[13] = {
-    TEXT(""),    TEXT("jan"), TEXT("feb"), TEXT("mar"), TEXT("apr"), TEXT("may"), TEXT("jun"),
-    TEXT("jul"), TEXT("aug"), TEXT("sep"), TEXT("oct"), TEXT("nov"), TEXT("dec"),
-};
-
 namespace {
 
 using platform::LocalAllocArray;
 using platform::LocalPtr;
+
+// Where the jobs go. The probe URL is never fetched: the connection manager
+// maps it to choose the network that serves the web.
+//
+//   probe URL               http://www.portal.example    (every network job)
+//   comic-ta, bunko-ta      http://www.bookshop.example  /comic/comicYYMM_listdate.html
+//                                                        /bunko/bunkoYYMM_listdate.html
+//   comic-wf                http://www.booklist.example  /review/kurodai/data/booklist/monYY.csv
+//   url                     the /u: value as given
+constexpr WCHAR kProbeUrl[] = TEXT("http://www.portal.example");
+constexpr WCHAR kBookshopSite[] = TEXT("http://www.bookshop.example");
+constexpr WCHAR kBooklistSite[] = TEXT("http://www.booklist.example");
+
+// The booklist's month names by month number; entry 0 is the empty string.
+constexpr const WCHAR* kMonthNames[13] = {
+    TEXT(""),    TEXT("jan"), TEXT("feb"), TEXT("mar"), TEXT("apr"), TEXT("may"), TEXT("jun"),
+    TEXT("jul"), TEXT("aug"), TEXT("sep"), TEXT("oct"), TEXT("nov"), TEXT("dec"),
+};
 
 constexpr DWORD kConnectWaitMs = 20000;
 
@@ -65,7 +78,7 @@ LocalPtr<WCHAR[]> SourceUrl(const ListSource& source, const SYSTEMTIME& date) {
   const int month = date.wMonth;
   if (source.kind == kListComicWf) {
     StringCchPrintfW(url.get() + siteLength, capacity - siteLength, source.pathFormat,
-                     MonthNames[month], year);
+                     kMonthNames[month], year);
   } else {
     StringCchPrintfW(url.get() + siteLength, capacity - siteLength, source.pathFormat, year, month);
   }
@@ -146,13 +159,13 @@ namespace {
 int RunJob(const CommandOptions* options) {
   const ListSource* source = SourceOf(options->kind);
   if (source == nullptr && options->kind != kListUrl) return kJobUnknownKind;
-  // MonthNames has no entry beyond December: refuse before anything starts.
+  // kMonthNames has no entry beyond December: refuse before anything starts.
   if (options->kind == kListComicWf && options->targetDate.wMonth > 12) {
     return kJobBooklistBadMonth;
   }
 
   ConnectedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  ResetEvent(ConnectedEvent);
+  if (ConnectedEvent == nullptr) return kJobAgentNotStarted;
   if (FAILED(ProxyAgent.Start(kProbeUrl, FALSE))) {
     CloseHandle(ConnectedEvent);
     ConnectedEvent = nullptr;

@@ -3,24 +3,11 @@
 #pragma once
 
 #include "app/options.h"
-#include "platform/win32.h"
-
-// Where the jobs go. The probe URL is never fetched: the connection manager
-// maps it to choose the network that serves the web.
-//
-//   probe URL               http://www.portal.example    (every network job)
-//   comic-ta, bunko-ta      http://www.bookshop.example  /comic/comicYYMM_listdate.html
-//                                                        /bunko/bunkoYYMM_listdate.html
-//   comic-wf                http://www.booklist.example  /review/kurodai/data/booklist/monYY.csv
-//   url                     the /u: value as given
-inline constexpr WCHAR kProbeUrl[] = TEXT("http://www.portal.example");
-inline constexpr WCHAR kBookshopSite[] = TEXT("http://www.bookshop.example");
-inline constexpr WCHAR kBooklistSite[] = TEXT("http://www.booklist.example");
 
 // Results of RunListJob; the entry turns any non-zero one into exit code 3.
 enum ListJobResult : int {
   kJobDone = 0,
-  kJobAgentNotStarted = -101,  // Start of the agent failed; no worker runs
+  kJobAgentNotStarted = -101,  // ConnectedEvent or the agent's Start failed; no worker runs
   kJobNotConnected = -102,     // not reported connected within 20000 ms
   kJobComicNoUrlBuffer = -103,
   kJobComicNotFetched = -104,
@@ -33,9 +20,6 @@ enum ListJobResult : int {
   kJobListNotWritten = -111,    // the parser could not create or write the output file
   kJobUnknownKind = -112,       // a kind that is no network job; nothing was started
 };
-
-// The booklist's month names by month number; entry 0 is the empty string.
-extern const WCHAR* const MonthNames[13];
 
 // Runs the job that options->kind selects (kinds 1 to 4). A ListJobResult; a failed
 // job traces "RunListJob:rc=<result>[,last=0x<the agent's last status>]".

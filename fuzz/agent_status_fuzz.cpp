@@ -133,9 +133,9 @@ class RecordingAgent : public ProxyConnectionAgent {
   HRESULT OnConnected() override {
     notes += 'U';
     const HRESULT result = ProxyConnectionAgent::OnConnected();
-    proxyAnswers += proxyFound ? 'P' : '-';
-    const bool wiped = proxyConfig.szUsername[0] == 0 && proxyConfig.szPassword[0] == 0;
-    if (proxyFound && !wiped) Fail("credentials of a found proxy kept");
+    proxyAnswers += proxyFound_ ? 'P' : '-';
+    const bool wiped = proxyConfig_.szUsername[0] == 0 && proxyConfig_.szPassword[0] == 0;
+    if (proxyFound_ && !wiped) Fail("credentials of a found proxy kept");
     return result;
   }
   HRESULT OnDisconnected() override {
@@ -151,8 +151,6 @@ class RecordingAgent : public ProxyConnectionAgent {
     SetEvent(exited_);
     return ProxyConnectionAgent::OnExit();
   }
-
-  DWORD LastStatus() const { return lastStatus; }
 
   // Written by the worker only, read once it has ended.
   std::string notes;

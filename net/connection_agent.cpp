@@ -23,47 +23,32 @@ void Wipe(void* memory, SIZE_T bytes) {
 
 }  // namespace
 
-ConnectionAgent::ConnectionAgent()
-    : url(nullptr),
-      proxyRequested(FALSE),
-      connection(nullptr),
-      cacheOnRelease(0),
-      destNetwork{},
-      lastStatus(0),
-      stopEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      workerThread(nullptr),
-      proxyFound(FALSE),
-      proxyConfig{},
-      liveWorkers(0) {}
+ConnectionAgent::ConnectionAgent() : stopEvent_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 ConnectionAgent::~ConnectionAgent() {
   StopEveryWorker();
   // A worker that is still running uses both; the process's end reclaims them.
-  if (!WorkerEnded()) return;
-  if (stopEvent != nullptr) {
-    CloseHandle(stopEvent);
-    stopEvent = nullptr;
-  }
-  LocalFree(url);
-  url = nullptr;
+  if (WorkerEnded()) return;
+  stopEvent_.release();
+  url_.release();
 }
 
 void ConnectionAgent::StopEveryWorker() {
   Stop();
-  for (DWORD waited = 0; !WorkerEnded() && stopEvent != nullptr && waited < kStopWaitMs;
+  for (DWORD waited = 0; !WorkerEnded() && stopEvent_.valid() && waited < kStopWaitMs;
        waited += kStrayPollMs) {
-    SetEvent(stopEvent);
+    SetEvent(stopEvent_.get());
     Sleep(kStrayPollMs);
   }
 }
 
-bool ConnectionAgent::WorkerEnded() const { return liveWorkers.load() == 0; }
+bool ConnectionAgent::WorkerEnded() const { return liveWorkers_.load() == 0; }
 
 HRESULT ConnectionAgent::OnStatus(DWORD status) {
   if ((status & CONNMGR_STATUS_DISCONNECTED) != 0) {
     const bool disconnected = status == CONNMGR_STATUS_DISCONNECTED;
     const HRESULT result = disconnected ? OnDisconnected() : OnFailed();
-    cacheOnRelease = disconnected ? 1 : 0;
+    cacheOnRelease_ = disconnected ? 1 : 0;
     return result;
   }
   if (status == CONNMGR_STATUS_CONNECTED) return OnConnected();
@@ -76,7 +61,7 @@ HRESULT ConnectionAgent::OnConnecting() { return 0; }
 HRESULT ConnectionAgent::OnFailed() {
   WCHAR parameters[kParametersLength];
   StringCchPrintfW(parameters, kParametersLength, TEXT("-CMERROR 0x%x -report"),
-                   static_cast<unsigned>(lastStatus));
+                   static_cast<unsigned>(lastStatus_));
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   info.lpFile = TEXT(":MSREMNET");
@@ -87,7 +72,7 @@ HRESULT ConnectionAgent::OnFailed() {
 }
 
 HRESULT ConnectionAgent::OnConnected() {
-  QueryProxyConfig(connection);
+  QueryProxyConfig(connection_);
   return 0;
 }
 
@@ -99,109 +84,107 @@ HRESULT ConnectionAgent::OnExit() { return 0; }
 
 HRESULT ConnectionAgent::Start(LPCWSTR urlToMap, BOOL requestProxy) {
   const HRESULT mapped = MapUrl(urlToMap);
-  proxyRequested = requestProxy;
-  if (stopEvent == nullptr) return E_INVALIDARG;
+  proxyRequested_ = requestProxy;
+  if (!stopEvent_.valid()) return E_INVALIDARG;
   if (FAILED(mapped)) return mapped;
   // Two workers would share the connection fields.
   StopEveryWorker();
   if (!WorkerEnded()) return E_FAIL;
-  liveWorkers.fetch_add(1);
-  workerThread = CreateThread(nullptr, 0, WorkerThreadProc, this, 0, nullptr);
-  if (workerThread == nullptr) {
-    liveWorkers.fetch_sub(1);
+  liveWorkers_.fetch_add(1);
+  workerThread_.reset(CreateThread(nullptr, 0, WorkerThreadProc, this, 0, nullptr));
+  if (!workerThread_.valid()) {
+    liveWorkers_.fetch_sub(1);
     return E_FAIL;
   }
   return 0;
 }
 
 HRESULT ConnectionAgent::Stop() {
-  if (workerThread != nullptr) {
-    SetEvent(stopEvent);
-    WaitForSingleObject(workerThread, kStopWaitMs);
-    CloseHandle(workerThread);
-    workerThread = nullptr;
+  if (workerThread_.valid()) {
+    SetEvent(stopEvent_.get());
+    WaitForSingleObject(workerThread_.get(), kStopWaitMs);
+    workerThread_.reset();
   }
   return 0;
 }
 
 HRESULT ConnectionAgent::MapUrl(LPCWSTR urlToMap) {
   if (urlToMap != nullptr) {
-    LocalFree(url);
-    const SIZE_T length = wcslen(urlToMap);
-    url = static_cast<WCHAR*>(LocalAlloc(LMEM_FIXED, (length + 1) * sizeof(WCHAR)));
-    if (url == nullptr) return E_OUTOFMEMORY;
-    wcscpy(url, urlToMap);
+    url_.reset();
+    url_ = platform::LocalAllocArray<WCHAR>(wcslen(urlToMap) + 1);
+    if (!url_) return E_OUTOFMEMORY;
+    wcscpy(url_.get(), urlToMap);
   }
-  return ConnMgrMapURL(url, &destNetwork, nullptr);
+  return ConnMgrMapURL(url_.get(), &destNetwork_, nullptr);
 }
 
 BOOL ConnectionAgent::QueryProxyConfig(HANDLE handle) {
-  proxyFound = FALSE;
-  Wipe(&proxyConfig, sizeof(proxyConfig));
-  proxyConfig.dwType = CONNMGR_FLAG_PROXY_HTTP;
+  proxyFound_ = FALSE;
+  Wipe(&proxyConfig_, sizeof(proxyConfig_));
+  proxyConfig_.dwType = CONNMGR_FLAG_PROXY_HTTP;
   const HRESULT answer =
       ConnMgrProviderMessage(handle, &IID_ConnPrv_IProxyExtension, nullptr, 0, 0,
-                             reinterpret_cast<BYTE*>(&proxyConfig), sizeof(proxyConfig));
-  if (SUCCEEDED(answer) && proxyConfig.dwType == CONNMGR_FLAG_PROXY_HTTP) {
-    proxyFound = TRUE;
-    Wipe(proxyConfig.szUsername, sizeof(proxyConfig.szUsername));
-    Wipe(proxyConfig.szPassword, sizeof(proxyConfig.szPassword));
+                             reinterpret_cast<BYTE*>(&proxyConfig_), sizeof(proxyConfig_));
+  if (SUCCEEDED(answer) && proxyConfig_.dwType == CONNMGR_FLAG_PROXY_HTTP) {
+    proxyFound_ = TRUE;
+    Wipe(proxyConfig_.szUsername, sizeof(proxyConfig_.szUsername));
+    Wipe(proxyConfig_.szPassword, sizeof(proxyConfig_.szPassword));
   }
-  return proxyFound;
+  return proxyFound_;
 }
 
 DWORD ConnectionAgent::RunWorker() {
   CONNMGR_CONNECTIONINFO request{};
   request.cbSize = sizeof(request);
   request.dwParams = CONNMGR_PARAM_GUIDDESTNET;
-  request.dwFlags = proxyRequested != FALSE ? CONNMGR_FLAG_PROXY_HTTP : 0;
+  request.dwFlags = proxyRequested_ != FALSE ? CONNMGR_FLAG_PROXY_HTTP : 0;
   request.dwPriority = CONNMGR_PRIORITY_USERINTERACTIVE;
-  request.guidDestNet = destNetwork;
+  request.guidDestNet = destNetwork_;
 
-  if (FAILED(ConnMgrEstablishConnection(&request, &connection))) {
-    // The display shows lastStatus as it stands: the refusal is not a status.
+  if (FAILED(ConnMgrEstablishConnection(&request, &connection_))) {
+    // The display shows lastStatus_ as it stands: the refusal is not a status.
     OnFailed();
-    cacheOnRelease = 0;
+    cacheOnRelease_ = 0;
   } else {
     OnConnecting();
     // A stop request left from before this worker reached its loop is dropped.
-    ResetEvent(stopEvent);
-    const HANDLE waits[2] = {connection, stopEvent};
+    ResetEvent(stopEvent_.get());
+    const HANDLE waits[2] = {connection_, stopEvent_.get()};
     for (;;) {
       if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-        ResetEvent(stopEvent);
+        ResetEvent(stopEvent_.get());
         break;
       }
       DWORD status = 0;
-      const HRESULT read = ConnMgrConnectionStatus(connection, &status);
+      const HRESULT read = ConnMgrConnectionStatus(connection_, &status);
       if (FAILED(read)) {
-        lastStatus = static_cast<DWORD>(read);
+        lastStatus_ = static_cast<DWORD>(read);
         break;
       }
-      lastStatus = status;
+      lastStatus_ = status;
       if (OnStatus(status) != 0) break;
     }
   }
   OnExit();
-  if (connection != nullptr) {
-    ConnMgrReleaseConnection(connection, cacheOnRelease);
-    connection = nullptr;
+  if (connection_ != nullptr) {
+    ConnMgrReleaseConnection(connection_, cacheOnRelease_);
+    connection_ = nullptr;
   }
-  return lastStatus;
+  return lastStatus_;
 }
 
 DWORD ConnectionAgent::WorkerThreadProc(LPVOID parameter) {
   ConnectionAgent* agent = static_cast<ConnectionAgent*>(parameter);
   const DWORD exitCode = agent->RunWorker();
   // The worker's last use of the agent: from here on it may be destroyed.
-  agent->liveWorkers.fetch_sub(1);
+  agent->liveWorkers_.fetch_sub(1);
   return exitCode;
 }
 
 ProxyConnectionAgent::~ProxyConnectionAgent() { StopEveryWorker(); }
 
 HRESULT ProxyConnectionAgent::OnConnected() {
-  QueryProxyConfig(connection);
+  const HRESULT result = ConnectionAgent::OnConnected();
   SetEvent(ConnectedEvent);
-  return 0;
+  return result;
 }

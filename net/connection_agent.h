@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "platform/connmgr.h"
+#include "platform/scoped.h"
 #include "platform/win32.h"
 
 // Set by ProxyConnectionAgent each time the connection is reported up. The job
@@ -27,7 +28,7 @@ class ConnectionAgent {
   virtual ~ConnectionAgent();
   virtual HRESULT OnStatus(DWORD status);
   virtual HRESULT OnConnecting();
-  // Starts the connection-error display with lastStatus; E_FAIL.
+  // Starts the connection-error display with lastStatus_; E_FAIL.
   virtual HRESULT OnFailed();
   // Reads the proxy configuration of the connection.
   virtual HRESULT OnConnected();
@@ -43,20 +44,12 @@ class ConnectionAgent {
   // Sets the stop event and waits at most 3000 ms for the worker; forgets it
   // either way. Always 0.
   HRESULT Stop();
-  // Copies `urlToMap` when given, then maps the stored URL to destNetwork.
-  HRESULT MapUrl(LPCWSTR urlToMap);
-  // Fills proxyFound and proxyConfig from the proxy provider, wiping any
-  // credentials of a found proxy; returns proxyFound.
-  BOOL QueryProxyConfig(HANDLE handle);
-  // The worker: request, watch, release. Returns the final lastStatus.
-  DWORD RunWorker();
-  static DWORD WorkerThreadProc(LPVOID parameter);
 
   // True when no worker of this agent is still running, including one that
   // outlived Stop's wait; then nothing of it can set ConnectedEvent any more.
   bool WorkerEnded() const;
-  // lastStatus, for the owning thread once WorkerEnded() (the worker writes it).
-  DWORD LastStatus() const { return lastStatus; }
+  // lastStatus_, for the owning thread once WorkerEnded() (the worker writes it).
+  DWORD LastStatus() const { return lastStatus_; }
 
  protected:
   // Stop, then, for a worker that outlived its wait (it drops stop requests
@@ -65,20 +58,29 @@ class ConnectionAgent {
   // that no worker runs a notification of a half-destroyed agent.
   void StopEveryWorker();
 
-  WCHAR* url;
-  BOOL proxyRequested;
-  HANDLE connection;
-  LONG cacheOnRelease;
-  GUID destNetwork;
-  DWORD lastStatus;
-  HANDLE stopEvent;
-  HANDLE workerThread;
-  BOOL proxyFound;
-  PROXY_CONFIG proxyConfig;
+  platform::LocalPtr<WCHAR[]> url_;
+  HANDLE connection_ = nullptr;  // the connection manager's; released, never closed
+  LONG cacheOnRelease_ = 0;
+  platform::ScopedHandle stopEvent_;
+  platform::ScopedHandle workerThread_;
+  BOOL proxyFound_ = FALSE;
+  PROXY_CONFIG proxyConfig_{};
 
  private:
+  // Copies `urlToMap` when given, then maps the stored URL to destNetwork_.
+  HRESULT MapUrl(LPCWSTR urlToMap);
+  // Fills proxyFound_ and proxyConfig_ from the proxy provider, wiping any
+  // credentials of a found proxy; returns proxyFound_.
+  BOOL QueryProxyConfig(HANDLE handle);
+  // The worker: request, watch, release. Returns the final lastStatus_.
+  DWORD RunWorker();
+  static DWORD WorkerThreadProc(LPVOID parameter);
+
+  BOOL proxyRequested_ = FALSE;
+  GUID destNetwork_{};
+  DWORD lastStatus_ = 0;
   // Workers started and not yet past their last use of the agent.
-  std::atomic<int> liveWorkers;
+  std::atomic<int> liveWorkers_{0};
 };
 
 // The agent of the program: also sets ConnectedEvent when the connection is up.

@@ -46,8 +46,8 @@ class RecordingAgent : public ProxyConnectionAgent {
   HRESULT OnWaiting() override { return Note("waiting"), Base::OnWaiting(); }
   HRESULT OnExit() override { return Note("exit"), Base::OnExit(); }
   void Note(const char* what) { notes += (notes.empty() ? "" : " ") + std::string(what); }
-  using Base::cacheOnRelease, Base::connection, Base::proxyConfig, Base::proxyFound,
-      Base::stopEvent, Base::url, Base::workerThread;
+  using Base::cacheOnRelease_, Base::connection_, Base::proxyConfig_, Base::proxyFound_,
+      Base::stopEvent_, Base::url_, Base::workerThread_;
   std::string notes;  // read once the worker ended or waits after setting the event
 };
 
@@ -119,18 +119,18 @@ TEST_F(ConnectionAgentTest, EachRunEndsAsItsStatusesAndAnswersSay) {
     EXPECT_EQ(releases, row.releases);
     EXPECT_EQ(agent_->LastStatus(), row.last);
     EXPECT_TRUE(Connected() == (up && !waits) && !Connected());  // set once when up
-    EXPECT_TRUE(agent_->WorkerEnded() && agent_->connection == nullptr);
+    EXPECT_TRUE(agent_->WorkerEnded() && agent_->connection_ == nullptr);
     if (!up) continue;
     const bool http = row.proxy == S_OK && row.proxyType == 0;  // found, the credentials wiped
-    EXPECT_EQ(agent_->proxyFound, http);
-    EXPECT_EQ(agent_->proxyConfig.dwType, row.proxyType ? row.proxyType : CONNMGR_FLAG_PROXY_HTTP);
-    EXPECT_EQ(WString(agent_->proxyConfig.szProxyServer), TEXT("proxy.example:8080"));
-    EXPECT_EQ(WString(agent_->proxyConfig.szPassword), http ? TEXT("") : TEXT("secret"));
+    EXPECT_EQ(agent_->proxyFound_, http);
+    EXPECT_EQ(agent_->proxyConfig_.dwType, row.proxyType ? row.proxyType : CONNMGR_FLAG_PROXY_HTTP);
+    EXPECT_EQ(WString(agent_->proxyConfig_.szProxyServer), TEXT("proxy.example:8080"));
+    EXPECT_EQ(WString(agent_->proxyConfig_.szPassword), http ? TEXT("") : TEXT("secret"));
   }
   // A status alone: only a failure or a disconnection changes the cache value.
-  agent_->cacheOnRelease = 7;
+  agent_->cacheOnRelease_ = 7;
   EXPECT_EQ(agent_->OnStatus(0x11) + agent_->OnStatus(0x80) + agent_->OnStatus(0x40), 0);
-  EXPECT_EQ(agent_->cacheOnRelease, 7);
+  EXPECT_EQ(agent_->cacheOnRelease_, 7);
   EXPECT_TRUE(ConnectionAgent().OnConnected() == 0 && !Connected());  // only ours sets the event
   // The request record: its size, the network mask, the proxy request, the priority, the network.
   const CONNMGR_CONNECTIONINFO expected{64, 1, 1, 0x8000, FALSE, FALSE, kNetwork};
@@ -143,12 +143,12 @@ TEST_F(ConnectionAgentTest, StartChecksItsStopEventTheMappingAndTheCopy) {
   platform::SetAllocationFailureForTesting(1);
   EXPECT_EQ(Start(), E_OUTOFMEMORY);
   platform::SetAllocationFailureForTesting(0);
-  EXPECT_TRUE(agent_->url == nullptr && agent_->workerThread == nullptr);
+  EXPECT_TRUE(agent_->url_ == nullptr && agent_->workerThread_.get() == nullptr);
   scenario.map = static_cast<HRESULT>(0x80049999u);
   EXPECT_EQ(agent_->Start(TEXT("http://b.example"), FALSE), scenario.map);
-  CloseHandle(std::exchange(agent_->stopEvent, nullptr));  // checked after the mapping, and wins
+  agent_->stopEvent_.reset();  // checked after the mapping, and wins
   EXPECT_EQ(agent_->Start(TEXT("http://a.example"), TRUE), E_INVALIDARG);
-  EXPECT_EQ(WString(agent_->url), TEXT("http://a.example"));
+  EXPECT_EQ(WString(agent_->url_.get()), TEXT("http://a.example"));
 }
 
 // A Stop made while the worker is still in its establish call is dropped when the worker
@@ -158,7 +158,7 @@ TEST_F(ConnectionAgentTest, AWorkerThatOutlivesStop) {
   ASSERT_EQ(Start(), 0);
   ASSERT_TRUE(Eventually([this] { return entered.load(); }));
   EXPECT_EQ(agent_->Stop(), 0);
-  EXPECT_TRUE(agent_->workerThread == nullptr && !agent_->WorkerEnded());
+  EXPECT_TRUE(agent_->workerThread_.get() == nullptr && !agent_->WorkerEnded());
   hold = false;
   ASSERT_TRUE(Connected(10000));
   EXPECT_EQ(platform::PostConnectionStatusForTesting(0), 1);  // its connection is still up
