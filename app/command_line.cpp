@@ -2,6 +2,7 @@
 
 #include "http/charset.h"
 #include "http/trace_buffer.h"
+#include "lists/literal.h"
 #include "platform/memory.h"
 #include "platform/scoped.h"
 #include "platform/text.h"
@@ -20,10 +21,7 @@ constexpr int kCharsetValue = 500;
 constexpr int kPathStart = 900;
 constexpr int kQuotedPath = 910;
 constexpr int kUnquotedPath = 950;
-constexpr int kRejected = -101;
-constexpr int kUrlCopyFailed = -400;
-
-constexpr int kRejectedResult = -101;
+constexpr int kRejected = -1;  // any negative state ends the pass
 
 // Keywords in the order they are tested; each is a prefix test.
 struct KindKeyword {
@@ -46,13 +44,6 @@ constexpr CharsetKeyword kCharsetKeywords[] = {
     {TEXT("unicode"), kCharsetUnicode},
     {TEXT("bin"), kCharsetBin},
 };
-
-// The one literal test: does the text at `pos` begin with `literal`? Exact and
-// case-sensitive; never looks past `length`, so a shorter remainder never matches.
-bool BeginsWith(LPCWSTR text, SIZE_T length, SIZE_T pos, LPCWSTR literal) {
-  const SIZE_T count = wcslen(literal);
-  return count <= length - pos && wcsncmp(text + pos, literal, count) == 0;
-}
 
 bool IsDigit(WCHAR c) { return c >= TEXT('0') && c <= TEXT('9'); }
 
@@ -93,7 +84,7 @@ int StoreMonth(LPCWSTR text, SIZE_T start, SIZE_T end, CommandOptions* options) 
 int StoreUrl(LPCWSTR text, SIZE_T start, SIZE_T end, CommandOptions* options) {
   if (options->url != nullptr) return kRejected;
   options->url = CopyValue(text, start, end);
-  return options->url != nullptr ? kBetweenOptions : kUrlCopyFailed;
+  return options->url != nullptr ? kBetweenOptions : kRejected;
 }
 
 // Cut to 259 characters so the terminator always fits.
@@ -105,169 +96,210 @@ int StorePath(LPCWSTR text, SIZE_T start, SIZE_T end, CommandOptions* options) {
   return kBetweenOptions;
 }
 
+// One pass over the text, one character at a time. Each group of states has its step;
+// the value being read runs from valueStart_ to the current position.
+class CommandLinePass {
+ public:
+  CommandLinePass(LPCWSTR text, SIZE_T length, CommandOptions* options)
+      : text_(text), length_(length), options_(options) {}
+
+  // Returns 0 when the text was accepted; a rejection traces where it stopped.
+  int Run() {
+    while (pos_ < length_ && state_ >= 0) {
+      stoppedIn_ = state_;
+      stoppedAt_ = pos_;
+      switch (state_) {
+        case kBetweenOptions:
+          StepBetweenOptions();
+          break;
+        case kKindValue:
+          StepKind();
+          break;
+        case kCharsetValue:
+          StepCharset();
+          break;
+        case kDateValue:
+        case kYearDigits:
+        case kAfterYear:
+        case kMonthDigits:
+          StepDate();
+          break;
+        case kUrlValue:
+        case kPathStart:
+        case kQuotedPath:
+        case kUnquotedPath:
+          StepTextValue();
+          break;
+        default:
+          state_ = kRejected;
+          break;
+      }
+    }
+    FinishAtEnd();
+    if (state_ >= 0) return kParseAccepted;
+    TraceLine(TEXT("pcl:stop=%d,st=%d"), static_cast<int>(stoppedAt_), stoppedIn_);
+    return kParseRejected;
+  }
+
+ private:
+  bool At(LPCWSTR literal) const { return LiteralAt(text_, pos_, literal); }
+
+  // Consumes an option prefix and moves to the state that reads its value.
+  void Enter(int next) {
+    pos_ += 3;
+    valueStart_ = pos_;
+    state_ = next;
+  }
+
+  // Consumes a keyword value ("now" included) and returns to between options.
+  void ConsumeKeyword(LPCWSTR literal) {
+    pos_ += wcslen(literal);
+    state_ = kBetweenOptions;
+  }
+
+  void StepBetweenOptions() {
+    if (At(TEXT(" "))) {
+      ++pos_;
+    } else if (At(TEXT("/k:"))) {
+      Enter(kKindValue);
+    } else if (At(TEXT("/d:"))) {
+      Enter(kDateValue);
+    } else if (At(TEXT("/u:"))) {
+      Enter(kUrlValue);
+    } else if (At(TEXT("/c:"))) {
+      Enter(kCharsetValue);
+    } else if (At(TEXT("/o:"))) {
+      Enter(kPathStart);
+    } else {
+      state_ = kRejected;
+    }
+  }
+
+  void StepKind() {
+    state_ = kRejected;
+    for (const KindKeyword& k : kKindKeywords) {
+      if (At(k.keyword)) {
+        options_->kind = k.kind;
+        ConsumeKeyword(k.keyword);
+        return;
+      }
+    }
+  }
+
+  void StepCharset() {
+    state_ = kRejected;
+    for (const CharsetKeyword& c : kCharsetKeywords) {
+      if (At(c.keyword)) {
+        options_->charset = c.charset;
+        ConsumeKeyword(c.keyword);
+        return;
+      }
+    }
+  }
+
+  void StepDate() {
+    switch (state_) {
+      case kDateValue:
+        if (At(TEXT("now"))) {
+          ConsumeKeyword(TEXT("now"));
+        } else if (IsDigit(text_[pos_])) {
+          valueStart_ = pos_++;
+          state_ = kYearDigits;
+        } else {
+          state_ = kRejected;
+        }
+        break;
+      case kYearDigits:
+        if (IsDigit(text_[pos_])) {
+          ++pos_;
+        } else if (At(TEXT("/")) || At(TEXT(".")) || At(TEXT("-"))) {
+          state_ = StoreYear(text_, valueStart_, pos_, options_);
+          ++pos_;
+        } else {
+          state_ = kRejected;
+        }
+        break;
+      case kAfterYear:
+        if (IsDigit(text_[pos_])) {
+          valueStart_ = pos_++;
+          state_ = kMonthDigits;
+        } else {
+          state_ = kRejected;
+        }
+        break;
+      default:  // kMonthDigits
+        if (IsDigit(text_[pos_])) {
+          ++pos_;
+        } else if (At(TEXT(" "))) {
+          state_ = StoreMonth(text_, valueStart_, pos_, options_);
+          ++pos_;
+        } else {
+          state_ = kRejected;
+        }
+        break;
+    }
+  }
+
+  // The URL and the path: any characters up to a blank, or up to the closing quote of a
+  // path that opens with one.
+  void StepTextValue() {
+    switch (state_) {
+      case kUrlValue:
+        // A second URL is refused where its option begins.
+        if (At(TEXT(" "))) state_ = StoreUrl(text_, valueStart_, pos_, options_);
+        if (state_ < 0) stoppedAt_ = valueStart_ - 3;
+        break;
+      case kPathStart: {
+        const bool quoted = At(TEXT("\""));
+        valueStart_ = quoted ? pos_ + 1 : pos_;
+        state_ = quoted ? kQuotedPath : kUnquotedPath;
+        break;
+      }
+      case kQuotedPath:
+        if (At(TEXT("\""))) state_ = StorePath(text_, valueStart_, pos_, options_);
+        break;
+      default:  // kUnquotedPath
+        if (At(TEXT(" "))) state_ = StorePath(text_, valueStart_, pos_, options_);
+        break;
+    }
+    ++pos_;
+  }
+
+  // End of text: a URL, an unquoted path or a month runs to the end and is
+  // completed as at a blank; any other unfinished value is dropped.
+  void FinishAtEnd() {
+    if (state_ >= 0) stoppedIn_ = state_;
+    switch (state_) {
+      case kUrlValue:
+        state_ = StoreUrl(text_, valueStart_, length_, options_);
+        stoppedAt_ = valueStart_ - 3;
+        break;
+      case kUnquotedPath:
+        state_ = StorePath(text_, valueStart_, length_, options_);
+        break;
+      case kMonthDigits:
+        state_ = StoreMonth(text_, valueStart_, length_, options_);
+        break;
+      default:
+        break;
+    }
+  }
+
+  LPCWSTR text_;
+  SIZE_T length_;
+  CommandOptions* options_;
+  int state_ = kBetweenOptions;
+  SIZE_T pos_ = 0;
+  SIZE_T valueStart_ = 0;
+  // Where and in which state the pass stopped, for the trace line of a rejection.
+  int stoppedIn_ = kBetweenOptions;
+  SIZE_T stoppedAt_ = 0;
+};
+
 }  // namespace
 
 int ParseCommandLine(LPCWSTR text, CommandOptions* options) {
   const SIZE_T length = wcslen(text);
   if (length == 0) return 0;
-
-  int state = kBetweenOptions;
-  SIZE_T pos = 0;
-  SIZE_T valueStart = 0;
-  // Where and in which state the pass stopped, for the trace line of a rejection.
-  int stoppedIn = kBetweenOptions;
-  SIZE_T stoppedAt = 0;
-  auto at = [&](LPCWSTR literal) { return BeginsWith(text, length, pos, literal); };
-  // Consumes an option prefix and moves to the state that reads its value.
-  auto enter = [&](int next) {
-    pos += 3;
-    valueStart = pos;
-    state = next;
-  };
-  // Consumes a keyword value ("now" included) and returns to between options.
-  auto consumeKeyword = [&](LPCWSTR literal) {
-    pos += wcslen(literal);
-    state = kBetweenOptions;
-  };
-
-  while (pos < length && state >= 0) {
-    stoppedIn = state;
-    stoppedAt = pos;
-    switch (state) {
-      case kBetweenOptions:
-        if (at(TEXT(" "))) {
-          ++pos;
-        } else if (at(TEXT("/k:"))) {
-          enter(kKindValue);
-        } else if (at(TEXT("/d:"))) {
-          enter(kDateValue);
-        } else if (at(TEXT("/u:"))) {
-          enter(kUrlValue);
-        } else if (at(TEXT("/c:"))) {
-          enter(kCharsetValue);
-        } else if (at(TEXT("/o:"))) {
-          enter(kPathStart);
-        } else {
-          state = kRejected;
-        }
-        break;
-
-      case kKindValue:
-        state = kRejected;
-        for (const KindKeyword& k : kKindKeywords) {
-          if (at(k.keyword)) {
-            options->kind = k.kind;
-            consumeKeyword(k.keyword);
-            break;
-          }
-        }
-        break;
-
-      case kDateValue:
-        if (at(TEXT("now"))) {
-          consumeKeyword(TEXT("now"));
-        } else if (IsDigit(text[pos])) {
-          valueStart = pos++;
-          state = kYearDigits;
-        } else {
-          state = kRejected;
-        }
-        break;
-
-      case kYearDigits:
-        if (IsDigit(text[pos])) {
-          ++pos;
-        } else if (at(TEXT("/")) || at(TEXT(".")) || at(TEXT("-"))) {
-          state = StoreYear(text, valueStart, pos, options);
-          ++pos;
-        } else {
-          state = kRejected;
-        }
-        break;
-
-      case kAfterYear:
-        if (IsDigit(text[pos])) {
-          valueStart = pos++;
-          state = kMonthDigits;
-        } else {
-          state = kRejected;
-        }
-        break;
-
-      case kMonthDigits:
-        if (IsDigit(text[pos])) {
-          ++pos;
-        } else if (at(TEXT(" "))) {
-          state = StoreMonth(text, valueStart, pos, options);
-          ++pos;
-        } else {
-          state = kRejected;
-        }
-        break;
-
-      case kUrlValue:
-        // A second URL is refused where its option begins.
-        if (at(TEXT(" "))) state = StoreUrl(text, valueStart, pos, options);
-        if (state < 0) stoppedAt = valueStart - 3;
-        ++pos;
-        break;
-
-      case kCharsetValue:
-        state = kRejected;
-        for (const CharsetKeyword& c : kCharsetKeywords) {
-          if (at(c.keyword)) {
-            options->charset = c.charset;
-            consumeKeyword(c.keyword);
-            break;
-          }
-        }
-        break;
-
-      case kPathStart:
-        if (at(TEXT("\""))) {
-          valueStart = pos + 1;
-          state = kQuotedPath;
-        } else {
-          valueStart = pos;
-          state = kUnquotedPath;
-        }
-        ++pos;
-        break;
-
-      case kQuotedPath:
-        if (at(TEXT("\""))) state = StorePath(text, valueStart, pos, options);
-        ++pos;
-        break;
-
-      case kUnquotedPath:
-        if (at(TEXT(" "))) state = StorePath(text, valueStart, pos, options);
-        ++pos;
-        break;
-
-      default:
-        state = kRejected;
-        break;
-    }
-  }
-
-  // End of text: a URL, an unquoted path or a month runs to the end and is
-  // completed as at a blank; any other unfinished value is dropped.
-  if (state >= 0) stoppedIn = state;
-  switch (state) {
-    case kUrlValue:
-      state = StoreUrl(text, valueStart, length, options);
-      stoppedAt = valueStart - 3;
-      break;
-    case kUnquotedPath:
-      state = StorePath(text, valueStart, length, options);
-      break;
-    case kMonthDigits:
-      state = StoreMonth(text, valueStart, length, options);
-      break;
-    default:
-      break;
-  }
-  if (state >= 0) return 0;
-  TraceLine(TEXT("pcl:stop=%d,st=%d"), static_cast<int>(stoppedAt), stoppedIn);
-  return kRejectedResult;
+  return CommandLinePass(text, length, options).Run();
 }

@@ -5,10 +5,16 @@
 #include "app/options.h"
 #include "platform/win32.h"
 
+// Results of ParseCommandLine.
+enum ParseResult : int {
+  kParseAccepted = 0,
+  kParseRejected = -101,  // rejected, or a copy could not be allocated
+};
+
 // Reads `text` (the argument text without the program's name) into `options`,
 // over the defaults already there; only the fields the text names change.
-// Returns 0 when the text was accepted, -101 when it was rejected or a copy
-// could not be allocated. A rejection stops at the first offending character
+// Returns kParseAccepted, or kParseRejected when it was rejected or a copy could
+// not be allocated. A rejection stops at the first offending character
 // and fields set before it keep their new values; it traces "pcl:stop=<position>,
 // st=<state>": where the offending text begins in `text` (for a second /u:, at
 // that option) and the state the pass was in. The /u: value is stored as a

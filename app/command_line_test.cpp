@@ -27,9 +27,12 @@ std::string Parsed(const std::string& text) {
   LocalFree(o.url);
   EXPECT_EQ(o.targetDate.wDay + o.targetDate.wHour + o.targetDate.wDayOfWeek, 0);
   EXPECT_NE(WString(o.outputPath, kOutputPathLength).find(TEXT('\0')), WString::npos);
-  return std::to_string(result) + " " + std::to_string(o.kind) + " " +
-         std::to_string(o.targetDate.wYear) + "/" + std::to_string(o.targetDate.wMonth) + " " +
-         url + " " + charset + " [" + Utf8(o.outputPath) + "]";
+  const std::string verdict = result == kParseAccepted   ? "accepted"
+                              : result == kParseRejected ? "rejected"
+                                                         : std::to_string(result);
+  return verdict + " " + std::to_string(o.kind) + " " + std::to_string(o.targetDate.wYear) + "/" +
+         std::to_string(o.targetDate.wMonth) + " " + url + " " + charset + " [" +
+         Utf8(o.outputPath) + "]";
 }
 
 const std::string kPath = " SJIS [\\My Documents\\monthlist.csv]";
@@ -37,61 +40,61 @@ const std::string kPath = " SJIS [\\My Documents\\monthlist.csv]";
 TEST(ParseCommandLine, EveryTransitionAndEdge) {
   // The texts of a row, each leaving the row's record.
   const std::pair<std::vector<std::string>, std::string> rows[] = {
-      {{"", "     "}, "0 1 1999/7 -" + kPath},
+      {{"", "     "}, "accepted 1 1999/7 -" + kPath},
       // The five prefixes, in any order, blanks between; anything else is rejected.
       {{"  /k:nowtime /d:2008/12 /u:http://h/ /c:utf8 /o:x.csv ",
         "/o:x.csv /c:utf8 /u:http://h/ /d:2008/12 /k:nowtime"},
-       "0 5 2008/12 [http://h/] UTF8 [x.csv]"},
-      {{"/x:1", "k:url", "/", "/K:url", "\t/k:url"}, "-101 1 1999/7 -" + kPath},
-      {{"/k:url\t"}, "-101 4 1999/7 -" + kPath},
+       "accepted 5 2008/12 [http://h/] UTF8 [x.csv]"},
+      {{"/x:1", "k:url", "/", "/K:url", "\t/k:url"}, "rejected 1 1999/7 -" + kPath},
+      {{"/k:url\t"}, "rejected 4 1999/7 -" + kPath},
       // Kinds: a later one wins; after a keyword the next option may follow at once.
-      {{"/k:comic-ta"}, "0 1 1999/7 -" + kPath},
-      {{"/k:bunko-ta"}, "0 2 1999/7 -" + kPath},
-      {{"/k:comic-wf"}, "0 3 1999/7 -" + kPath},
-      {{"/k:url /k:nowtime"}, "0 5 1999/7 -" + kPath},
-      {{"/k:bunko-ta/d:2008/3"}, "0 2 2008/3 -" + kPath},
-      {{"/k:url/u:http://h/p"}, "0 4 1999/7 [http://h/p]" + kPath},
-      {{"/k:bunko-tax"}, "-101 2 1999/7 -" + kPath},
-      {{"/k:comic", "/k:URL", "/k: url"}, "-101 1 1999/7 -" + kPath},
+      {{"/k:comic-ta"}, "accepted 1 1999/7 -" + kPath},
+      {{"/k:bunko-ta"}, "accepted 2 1999/7 -" + kPath},
+      {{"/k:comic-wf"}, "accepted 3 1999/7 -" + kPath},
+      {{"/k:url /k:nowtime"}, "accepted 5 1999/7 -" + kPath},
+      {{"/k:bunko-ta/d:2008/3"}, "accepted 2 2008/3 -" + kPath},
+      {{"/k:url/u:http://h/p"}, "accepted 4 1999/7 [http://h/p]" + kPath},
+      {{"/k:bunko-tax"}, "rejected 2 1999/7 -" + kPath},
+      {{"/k:comic", "/k:URL", "/k: url"}, "rejected 1 1999/7 -" + kPath},
       // Dates: three separators, no range test, 16 bits, years below 100 in this century.
-      {{"/d:2008/5", "/d:2008/65541"}, "0 1 2008/5 -" + kPath},
-      {{"/d:2008-12 ", "/d:08/12 "}, "0 1 2008/12 -" + kPath},
-      {{"/d:2008.0"}, "0 1 2008/0 -" + kPath},
-      {{"/d:99/1"}, "0 1 2099/1 -" + kPath},
-      {{"/d:100/1"}, "0 1 100/1 -" + kPath},
-      {{"/d:2008/12 /d:now/k:url"}, "0 4 2008/12 -" + kPath},
-      {{"/d:2008 ", "/d:nowx", "/d:NOW", "/d:2008:12"}, "-101 1 1999/7 -" + kPath},
-      {{"/d:2008/12/k:url", "/d:2008/12x", "/d:2008//12"}, "-101 1 2008/7 -" + kPath},
+      {{"/d:2008/5", "/d:2008/65541"}, "accepted 1 2008/5 -" + kPath},
+      {{"/d:2008-12 ", "/d:08/12 "}, "accepted 1 2008/12 -" + kPath},
+      {{"/d:2008.0"}, "accepted 1 2008/0 -" + kPath},
+      {{"/d:99/1"}, "accepted 1 2099/1 -" + kPath},
+      {{"/d:100/1"}, "accepted 1 100/1 -" + kPath},
+      {{"/d:2008/12 /d:now/k:url"}, "accepted 4 2008/12 -" + kPath},
+      {{"/d:2008 ", "/d:nowx", "/d:NOW", "/d:2008:12"}, "rejected 1 1999/7 -" + kPath},
+      {{"/d:2008/12/k:url", "/d:2008/12x", "/d:2008//12"}, "rejected 1 2008/7 -" + kPath},
       // A URL runs to a blank; a second /u: is rejected when its value is complete.
-      {{"/u:http://h/p/k:url \"q\""}, "-101 1 1999/7 [http://h/p/k:url]" + kPath},
-      {{"/u:\"h\" /k:url"}, "0 4 1999/7 [\"h\"]" + kPath},
-      {{"/u: /k:url"}, "0 4 1999/7 []" + kPath},
-      {{"/u:"}, "0 1 1999/7 []" + kPath},
-      {{"/u:a /u:b", "/u:a /u: "}, "-101 1 1999/7 [a]" + kPath},
-      {{"/c:utf8"}, "0 1 1999/7 - UTF8 [\\My Documents\\monthlist.csv]"},
-      {{"/c:unicode"}, "0 1 1999/7 - UNICODE [\\My Documents\\monthlist.csv]"},
-      {{"/c:utf8 /c:bin/k:url"}, "0 4 1999/7 - BIN [\\My Documents\\monthlist.csv]"},
-      {{"/c:sjis"}, "0 1 1999/7 -" + kPath},
-      {{"/c:SJIS", "/c:utf-8"}, "-101 1 1999/7 -" + kPath},
-      {{"/c:binary"}, "-101 1 1999/7 - BIN [\\My Documents\\monthlist.csv]"},
+      {{"/u:http://h/p/k:url \"q\""}, "rejected 1 1999/7 [http://h/p/k:url]" + kPath},
+      {{"/u:\"h\" /k:url"}, "accepted 4 1999/7 [\"h\"]" + kPath},
+      {{"/u: /k:url"}, "accepted 4 1999/7 []" + kPath},
+      {{"/u:"}, "accepted 1 1999/7 []" + kPath},
+      {{"/u:a /u:b", "/u:a /u: "}, "rejected 1 1999/7 [a]" + kPath},
+      {{"/c:utf8"}, "accepted 1 1999/7 - UTF8 [\\My Documents\\monthlist.csv]"},
+      {{"/c:unicode"}, "accepted 1 1999/7 - UNICODE [\\My Documents\\monthlist.csv]"},
+      {{"/c:utf8 /c:bin/k:url"}, "accepted 4 1999/7 - BIN [\\My Documents\\monthlist.csv]"},
+      {{"/c:sjis"}, "accepted 1 1999/7 -" + kPath},
+      {{"/c:SJIS", "/c:utf-8"}, "rejected 1 1999/7 -" + kPath},
+      {{"/c:binary"}, "rejected 1 1999/7 - BIN [\\My Documents\\monthlist.csv]"},
       // Quoted paths hold blanks; unquoted ones end at a blank, which may be their first.
       {{"/o:\"\\My Documents\\新刊 一覧.csv\"/k:url"},
-       "0 4 1999/7 - SJIS [\\My Documents\\新刊 一覧.csv]"},
-      {{"/o:\"a b\"c"}, "-101 1 1999/7 - SJIS [a b]"},
-      {{"/o:\"\""}, "0 1 1999/7 - SJIS []"},
-      {{"/o:x.csv /o:\"unfinished"}, "0 1 1999/7 - SJIS [x.csv]"},
-      {{"/o:a\"b/k:url"}, "0 1 1999/7 - SJIS [a\"b/k:url]"},
-      {{"/o: word /k:url"}, "0 4 1999/7 - SJIS [ word]"},
-      {{"/o:\\My Documents\\monthlist.csv"}, "-101 1 1999/7 - SJIS [\\My]"},
+       "accepted 4 1999/7 - SJIS [\\My Documents\\新刊 一覧.csv]"},
+      {{"/o:\"a b\"c"}, "rejected 1 1999/7 - SJIS [a b]"},
+      {{"/o:\"\""}, "accepted 1 1999/7 - SJIS []"},
+      {{"/o:x.csv /o:\"unfinished"}, "accepted 1 1999/7 - SJIS [x.csv]"},
+      {{"/o:a\"b/k:url"}, "accepted 1 1999/7 - SJIS [a\"b/k:url]"},
+      {{"/o: word /k:url"}, "accepted 4 1999/7 - SJIS [ word]"},
+      {{"/o:\\My Documents\\monthlist.csv"}, "rejected 1 1999/7 - SJIS [\\My]"},
       {{"/o:" + std::string(300, 'p') + " /k:url"},
-       "0 4 1999/7 - SJIS [" + std::string(259, 'p') + "]"},
+       "accepted 4 1999/7 - SJIS [" + std::string(259, 'p') + "]"},
       {{"/o:\"" + std::string(260, 'q') + "\""},
-       "0 1 1999/7 - SJIS [" + std::string(259, 'q') + "]"},
+       "accepted 1 1999/7 - SJIS [" + std::string(259, 'q') + "]"},
       // At the end: a bare prefix changes nothing; a year is kept behind its separator.
-      {{"/k:url /c:"}, "0 4 1999/7 -" + kPath},
-      {{"/d:", "/o:", "/d:2008"}, "0 1 1999/7 -" + kPath},
-      {{"/d:2008/"}, "0 1 2008/7 -" + kPath},
-      {{"/u:http://h/検索?q=本"}, "0 1 1999/7 [http://h/検索?q=本]" + kPath},
+      {{"/k:url /c:"}, "accepted 4 1999/7 -" + kPath},
+      {{"/d:", "/o:", "/d:2008"}, "accepted 1 1999/7 -" + kPath},
+      {{"/d:2008/"}, "accepted 1 2008/7 -" + kPath},
+      {{"/u:http://h/検索?q=本"}, "accepted 1 1999/7 [http://h/検索?q=本]" + kPath},
   };
   for (const auto& [texts, record] : rows)
     for (const std::string& text : texts) EXPECT_EQ(Parsed(text), record) << text;

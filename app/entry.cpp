@@ -2,10 +2,10 @@
 
 #include "app/command_line.h"
 #include "app/list_job.h"
+#include "app/now_time.h"
 #include "app/options.h"
 #include "http/charset.h"
 #include "http/trace_buffer.h"
-#include "app/now_time.h"
 #include "platform/memory.h"
 #include "platform/shell.h"
 #include "platform/text.h"
@@ -16,7 +16,7 @@ CommandOptions Options;
 namespace {
 
 constexpr WCHAR kProgramName[] = TEXT("Zemlik");
-constexpr WCHAR kProgramVersion[] = TEXT("1.0.2008.1221");
+constexpr WCHAR kProgramVersion[] = TEXT(ZEMLIK_VERSION);  // the project version, from CMake
 constexpr WCHAR kNoticeLine1[] = TEXT("月ごとの新刊情報を集めてCSVファイルに保存します");
 constexpr WCHAR kNoticeLine2[] = TEXT("本ソフトウェアは無保証です。自己責任でお使いください");
 constexpr WCHAR kUsageCaption[] = TEXT("Zemlik について");
@@ -75,7 +75,7 @@ int WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR commandLine, 
             static_cast<int>(Options.targetDate.wYear), static_cast<int>(Options.targetDate.wMonth),
             static_cast<LPCWSTR>(Options.outputPath));
   // The URL copy is left to process exit on this path; nothing else ran.
-  if (parsed != 0) return kExitRejected;
+  if (parsed != kParseAccepted) return kExitRejected;
 
   const int result = Options.kind == kListNowTime ? WriteNowTime(&Options) : RunListJob(&Options);
   LocalFree(Options.url);

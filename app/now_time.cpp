@@ -1,3 +1,4 @@
+// The nowtime job: the local clock as a two-line CSV file.
 #include "app/now_time.h"
 
 #include "lists/output_file.h"
@@ -6,13 +7,11 @@
 
 namespace {
 constexpr SIZE_T kLineLength = 1000;
-constexpr int kFileNotCreated = 101;
-constexpr int kLineNotWritten = 102;
 }  // namespace
 
 int WriteNowTime(const CommandOptions* options) {
   PendingOutputFile file(options->outputPath);
-  if (!file.valid()) return kFileNotCreated;
+  if (!file.valid()) return kNowTimeFileNotCreated;
 
   WCHAR line[kLineLength];
   StringCchPrintfW(line, kLineLength, TEXT("date,time"));
@@ -24,6 +23,6 @@ int WriteNowTime(const CommandOptions* options) {
                    now.wDay, now.wHour, now.wMinute, now.wSecond);
   const int timeResult = WriteLine(file.handle(), line);
 
-  if (headerResult != 0 || timeResult != 0) return kLineNotWritten;
-  return file.Commit() ? 0 : kFileNotCreated;
+  if (headerResult != kLineWritten || timeResult != kLineWritten) return kNowTimeLineNotWritten;
+  return file.Commit() ? kNowTimeWritten : kNowTimeFileNotCreated;
 }

@@ -3,9 +3,12 @@
 
 #include "app/options.h"
 
+// Results of WriteNowTime.
+constexpr int kNowTimeWritten = 0;
+constexpr int kNowTimeFileNotCreated = 101;  // the file cannot be created or put in place
+constexpr int kNowTimeLineNotWritten = 102;  // a line was not written in full
+
 // Writes "date,time" and the local clock's "YYYY/MM/DD,hh:mm:ss " (with its
-// trailing blank) to options->outputPath, each line ended by CR LF. Returns 0,
-// 101 when the file cannot be created or put in place, or 102 when either line
-// could not be written in full. The file replaces an existing one only when both
-// lines were written (PendingOutputFile); on 101 and 102 the old one stays.
+// trailing blank) to options->outputPath, each line ended by CR LF. The file replaces an existing
+// one only when both lines were written (PendingOutputFile); on 101 and 102 the old one stays.
 int WriteNowTime(const CommandOptions* options);

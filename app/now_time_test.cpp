@@ -27,17 +27,17 @@ TEST(NowTime, WritesTheClockZeroPaddedWithItsTrailingBlankOrKeepsTheOldFile) {
        {std::pair{SYSTEMTIME{2008, 12, 0, 21, 3, 3, 17, 999}, "2008/12/21,03:03:17 "},
         {SYSTEMTIME{987, 1, 0, 2, 0, 4, 5, 0}, "0987/01/02,00:04:05 "}}) {
     FixedClock clock(reading);
-    EXPECT_EQ(WriteNow(path), 0);
+    EXPECT_EQ(WriteNow(path), kNowTimeWritten);
     EXPECT_EQ(ReadFileBytes(path), "date,time\r\n" + std::string(line) + "\r\n");
   }
   for (unsigned long failing : {1ul, 2ul}) {  // the two lines' conversion buffers
     platform::ResetAllocationCountForTesting();
     platform::SetAllocationFailureForTesting(failing);
-    EXPECT_EQ(WriteNow(path), 102);
+    EXPECT_EQ(WriteNow(path), kNowTimeLineNotWritten);
     platform::SetAllocationFailureForTesting(0);
     EXPECT_EQ(ReadFileBytes(path), "date,time\r\n0987/01/02,00:04:05 \r\n");
   }
-  EXPECT_EQ(WriteNow(folder.Join("missing/now.csv")), 101);
+  EXPECT_EQ(WriteNow(folder.Join("missing/now.csv")), kNowTimeFileNotCreated);
   EXPECT_EQ(folder.List(), std::vector<std::string>{"now.csv"});
 }
 

@@ -5,7 +5,7 @@
 // Input: the first byte chooses the allocation that fails (low three bits, 0 for none) and
 // how the rest is read: bit 7 clear, as shell words separated by zero bytes (UTF-8, invalid
 // bytes allowed); bit 7 set, as the argument text itself in UTF-16LE units.
-// Checks: the result is 0 or -101; a failed copy always rejects; the record stays well
+// Checks: the result is accepted or rejected; a failed copy always rejects; the record stays well
 // formed (a known kind and charset, a terminated path, nothing but year and month in the
 // date, a URL only where the text has "/u:"); the URL copy is freed.
 #include <cstddef>
@@ -92,8 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             static_cast<int>(options.targetDate.wYear), static_cast<int>(options.targetDate.wMonth),
             static_cast<LPCWSTR>(options.outputPath));
 
-  if (result != 0 && result != -101) Fail("result neither 0 nor -101");
-  if (failAt != 0 && made >= failAt && result == 0) Fail("a failed copy was accepted");
+  if (result != kParseAccepted && result != kParseRejected)
+    Fail("result neither accepted nor rejected");
+  if (failAt != 0 && made >= failAt && result == kParseAccepted) Fail("a failed copy was accepted");
   if (options.kind < kListComicTa || options.kind > kListNowTime) Fail("kind out of range");
   if (options.charset != kCharsetSjis && options.charset != kCharsetUtf8 &&
       options.charset != kCharsetUnicode && options.charset != kCharsetBin) {

@@ -14,7 +14,7 @@
 namespace zemlik::test {
 namespace {
 
-// `convert` of `in`; first without memory, which gives -103 and leaves the result alone.
+// `convert` of `in`; first without memory, which fails and leaves the result alone.
 template <class From, class To>
 std::basic_string<To> Convert(int (*convert)(const From*, To**),
                               const std::type_identity_t<std::basic_string<From>>& in) {
@@ -23,7 +23,8 @@ std::basic_string<To> Convert(int (*convert)(const From*, To**),
   platform::SetAllocationFailureForTesting(1);
   const int failed = convert(in.c_str(), &out);
   platform::SetAllocationFailureForTesting(0);
-  EXPECT_TRUE(failed == -103 && out == reinterpret_cast<To*>(&out)) << testing::PrintToString(in);
+  EXPECT_TRUE(failed == kConversionNoMemory && out == reinterpret_cast<To*>(&out))
+      << testing::PrintToString(in);
   EXPECT_EQ(convert(in.c_str(), &out), 0) << testing::PrintToString(in);
   platform::LocalPtr<To> owned(out);
   return out;

@@ -174,7 +174,7 @@ int GetUrlFile(LPCWSTR url, LPCWSTR postData, int port, LPCWSTR user, LPCWSTR pa
                                        : Decode(kind, body.get(), &text);
     if (result != kFetchOk) return result;
     body.reset();
-    if (WriteLine(file.handle(), text.get()) != 0) return kFetchWriteFailed;
+    if (WriteLine(file.handle(), text.get()) != kLineWritten) return kFetchWriteFailed;
   }
   return file.Commit() ? kFetchOk : kFetchNoOutputFile;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "http/charset.h"
+#include "http/request.h"
 #include "platform/memory.h"
 #include "tests/support/testing.h"
 
@@ -117,7 +118,7 @@ TEST_F(FetchTest, TheCharsetDecidesTheTextTheFileAndThePostData) {
   // The host and the page take the first two allocations, the post data the third.
   platform::ResetAllocationCountForTesting();
   platform::SetAllocationFailureForTesting(3);
-  EXPECT_EQ(std::get<0>(Fetch({server_.Url("/"), kCharsetUtf8, -1, TEXT("q")})), -112);
+  EXPECT_EQ(std::get<0>(Fetch({server_.Url("/"), kCharsetUtf8, -1, TEXT("q")})), kFetchNoMemory);
   platform::SetAllocationFailureForTesting(0);
 }
 
@@ -126,19 +127,20 @@ TEST_F(FetchTest, TheCharsetDecidesTheTextTheFileAndThePostData) {
 TEST_F(FetchTest, WhatFailsLeavesTheOldFileAsItWas) {
   server_.Add("/missing", "\x82\xa0?", R"("status":404)");
   ASSERT_TRUE(WriteFileBytes(out_, "old"));
-  const std::pair<Call, int> rows[] = {{At("/missing"), -107},
-                                       {At("/missing", kCharsetBin), -107},
-                                       {{""}, -113},
-                                       {{"not a url"}, -113}};
+  const std::pair<Call, int> rows[] = {{At("/missing"), kRequestHttpError},
+                                       {At("/missing", kCharsetBin), kRequestHttpError},
+                                       {{""}, kFetchBadUrl},
+                                       {{"not a url"}, kFetchBadUrl}};
   for (const auto& [call, result] : rows) {
     SCOPED_TRACE(call.url);
     EXPECT_EQ(Fetch(call), std::tuple(result, Text(), result, std::string("old")));
     EXPECT_EQ(folder_.List(), std::vector<std::string>{"out.csv"});
   }
-  EXPECT_EQ(GetUrlFile(nullptr, nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr), -113);
+  EXPECT_EQ(GetUrlFile(nullptr, nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr),
+            kFetchBadUrl);
   EXPECT_EQ(server_.Requests().size(), 4u);
 #if !defined(_WIN32)
-  // Writes beyond a small file-size limit fail (SIGXFSZ ignored): -114, the old file kept.
+  // Writes beyond a small file-size limit fail (SIGXFSZ ignored), the old file kept.
   server_.Add("/big", std::string(5000, 'b'));
   rlimit old{};
   getrlimit(RLIMIT_FSIZE, &old);
@@ -148,10 +150,11 @@ TEST_F(FetchTest, WhatFailsLeavesTheOldFileAsItWas) {
   const auto bin = Fetch(At("/big", kCharsetBin)), sjis = Fetch(At("/big"));
   setrlimit(RLIMIT_FSIZE, &old);
   EXPECT_EQ(std::tuple(std::get<2>(bin), std::get<2>(sjis), std::get<3>(sjis)),
-            std::tuple(-114, -114, std::string("old")));
+            std::tuple(kFetchWriteFailed, kFetchWriteFailed, std::string("old")));
 #endif
   out_ = folder_.Join("missing/out.csv");
-  EXPECT_EQ(std::get<2>(Fetch({server_.Url("/x"), kCharsetBin, server_.ClosedPort()})), -111);
+  EXPECT_EQ(std::get<2>(Fetch({server_.Url("/x"), kCharsetBin, server_.ClosedPort()})),
+            kFetchNoOutputFile);
 }
 
 }  // namespace

@@ -14,24 +14,24 @@ HANDLE CreateOutputFile(LPCWSTR path) {
 int WriteLine(HANDLE file, LPCWSTR text) {
   const SIZE_T length = wcslen(text);
   // At most two bytes per character, plus the terminator.
-  if (length > (INT_MAX - 1) / 2) return -1;
+  if (length > (INT_MAX - 1) / 2) return kLineNotWritten;
   const int bufferSize = static_cast<int>(2 * length + 1);
   platform::LocalPtr<char[]> buffer = platform::LocalAllocArray<char>(bufferSize);
   // Without the buffer (or the conversion) the line cannot be written: nothing
   // is written, and the caller learns of it.
-  if (!buffer) return -1;
+  if (!buffer) return kLineNotWritten;
   if (WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK, text, -1, buffer.get(), bufferSize, nullptr,
                           nullptr) == 0) {
-    return -1;
+    return kLineNotWritten;
   }
   DWORD count = 0;
   while (buffer[count] != 0) ++count;
 
   static constexpr char kLineEnd[] = {'\r', '\n'};
   DWORD written = 0;
-  if (!WriteFile(file, buffer.get(), count, &written, nullptr)) return -1;
-  if (!WriteFile(file, kLineEnd, sizeof(kLineEnd), &written, nullptr)) return -1;
-  return 0;
+  if (!WriteFile(file, buffer.get(), count, &written, nullptr)) return kLineNotWritten;
+  if (!WriteFile(file, kLineEnd, sizeof(kLineEnd), &written, nullptr)) return kLineNotWritten;
+  return kLineWritten;
 }
 
 namespace {

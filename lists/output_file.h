@@ -8,9 +8,13 @@
 // it is written. The caller closes the handle. INVALID_HANDLE_VALUE on failure.
 HANDLE CreateOutputFile(LPCWSTR path);
 
+// Results of WriteLine.
+constexpr int kLineWritten = 0;
+constexpr int kLineNotWritten = -1;
+
 // Writes `text` in the ANSI code page, then CR LF. Characters the code page lacks
-// become its default character. Returns 0 when the text and the CR LF were
-// written, -1 otherwise; the CR LF is not written when the text was not.
+// become its default character. kLineNotWritten when the text or the CR LF was not
+// written in full; the CR LF is not written when the text was not.
 int WriteLine(HANDLE file, LPCWSTR text);
 
 // A job's new output file. It is written under a temporary name in the output

@@ -25,9 +25,9 @@ TEST(OutputFile, LinesInCodePage932OverAnEmptiedFileThenOneReplacedOnlyOnCommit)
   // 0x5C the backslash, 0x8160 the full-width tilde, '?' what the code page lacks; が precomposed.
   for (const WString& line : {Utf16("漫画,ｶﾀｶﾅ"), WString(), Utf16("C:\\本～①"),
                               Utf16("caf\u00e9 \u304b\u3099"), WString(5000, TEXT('＝'))})
-    EXPECT_EQ(WriteLine(file.get(), line.c_str()), 0);
+    EXPECT_EQ(WriteLine(file.get(), line.c_str()), kLineWritten);
   platform::SetAllocationFailureForTesting(platform::AllocationCountForTesting() + 1);
-  EXPECT_EQ(WriteLine(file.get(), TEXT("lost")), -1);  // no buffer, nothing written
+  EXPECT_EQ(WriteLine(file.get(), TEXT("lost")), kLineNotWritten);  // no buffer, nothing written
   platform::SetAllocationFailureForTesting(0);
   file.reset();
   const std::string old =
@@ -37,7 +37,7 @@ TEST(OutputFile, LinesInCodePage932OverAnEmptiedFileThenOneReplacedOnlyOnCommit)
   EXPECT_EQ(CreateOutputFile(Utf16(folder.Join("missing/out.csv")).c_str()), INVALID_HANDLE_VALUE);
   for (bool commit : {false, true}) {
     PendingOutputFile pending(out.c_str());
-    EXPECT_EQ(WriteLine(pending.handle(), TEXT("new")), 0);
+    EXPECT_EQ(WriteLine(pending.handle(), TEXT("new")), kLineWritten);
     EXPECT_EQ(folder.List().size(), 2u);
     EXPECT_EQ(commit && pending.Commit(), commit);
     EXPECT_EQ(ReadFileBytes(path), commit ? "new\r\n" : old);
@@ -48,7 +48,7 @@ TEST(OutputFile, LinesInCodePage932OverAnEmptiedFileThenOneReplacedOnlyOnCommit)
   EXPECT_EQ(ReadFileBytes(folder.Join("first.csv")), "");
 #if !defined(_WIN32)
   platform::ScopedHandle full(CreateOutputFile(TEXT("/dev/full")));
-  EXPECT_EQ(WriteLine(full.get(), TEXT("date,time")), -1);
+  EXPECT_EQ(WriteLine(full.get(), TEXT("date,time")), kLineNotWritten);
   std::filesystem::permissions(path, std::filesystem::perms(0600));
   std::filesystem::create_symlink("out.csv", link);
   EXPECT_TRUE(PendingOutputFile(Utf16(link).c_str()).Commit());

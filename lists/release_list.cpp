@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "lists/literal.h"
 #include "lists/output_file.h"
 #include "platform/memory.h"
 #include "platform/scoped.h"
@@ -29,6 +30,7 @@ constexpr int kDateSeparator = 220;
 constexpr int kEntryEnd = 1000;
 constexpr int kFinished = 10000;
 
+// A literal with its length, so that the scan passes over a match at once.
 struct Literal {
   LPCWSTR text;
   SIZE_T length;
@@ -43,16 +45,6 @@ constexpr Literal kListMarker = MakeLiteral(TEXT("件を表示します。"));
 constexpr Literal kEntryOpen = MakeLiteral(TEXT("<li>"));
 constexpr Literal kEntryClose = MakeLiteral(TEXT("</li>"));
 constexpr Literal kTableClose = MakeLiteral(TEXT("</table>"));
-
-// The one literal test: does the text at `cursor` begin with `literal`? Exact and
-// case-sensitive; the text's terminator differs from every literal character, so
-// a literal running past the end does not match and nothing behind it is read.
-bool StartsWithAt(LPCWSTR text, SIZE_T cursor, const Literal& literal) {
-  for (SIZE_T i = 0; i < literal.length; ++i) {
-    if (text[cursor + i] != literal.text[i]) return false;
-  }
-  return true;
-}
 
 // Position of the next `c` at or behind `cursor`, or of the terminator when there
 // is none. Lets a state whose only way out starts with `c` pass over the rest in
@@ -106,7 +98,7 @@ class ListScanner {
   // Writes the header, reads the clock once for the year prefix, scans the whole
   // text and returns the result of the parser.
   int Run() {
-    if (WriteLine(file_, layout_.header) != 0) writeFailed_ = true;
+    if (WriteLine(file_, layout_.header) != kLineWritten) writeFailed_ = true;
 
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -130,7 +122,7 @@ class ListScanner {
         case kSeekMarker:
           cursor = NextOf(text_, cursor, kListMarker.text[0]);
           if (text_[cursor] == 0) return state;
-          if (StartsWithAt(text_, cursor, kListMarker)) {
+          if (LiteralAt(text_, cursor, kListMarker.text)) {
             cursor += kListMarker.length - 1;
             state = kSeekEntry;
           }
@@ -138,7 +130,7 @@ class ListScanner {
         case kSeekEntry:
           cursor = NextOf(text_, cursor, kEntryOpen.text[0]);
           if (text_[cursor] == 0) return state;
-          if (StartsWithAt(text_, cursor, kEntryOpen)) {
+          if (LiteralAt(text_, cursor, kEntryOpen.text)) {
             fieldStart = cursor + kEntryOpen.length;
             cursor = fieldStart - 1;
             state = kDate;
@@ -185,12 +177,12 @@ class ListScanner {
           // Both tags of this state begin with '<'.
           cursor = NextOf(text_, cursor, kEntryOpen.text[0]);
           if (text_[cursor] == 0) return state;
-          if (StartsWithAt(text_, cursor, layout_.entryEnd)) {
+          if (LiteralAt(text_, cursor, layout_.entryEnd.text)) {
             WriteRecord();
             fieldStart = cursor + layout_.entryEnd.length;
             cursor = fieldStart - 1;
             state = layout_.stateAfterEntryEnd;
-          } else if (StartsWithAt(text_, cursor, kTableClose)) {
+          } else if (LiteralAt(text_, cursor, kTableClose.text)) {
             if (layout_.tableEndWritesPending) WriteRecord();
             state = kFinished;
           }
@@ -232,7 +224,7 @@ class ListScanner {
   void WriteRecord() {
     StringCchPrintfW(line_, kLineBufferSize, TEXT("%s,%s,%s,%s,%s,%s"), date_, Field(0), Field(1),
                      Field(2), Field(3), Field(4));
-    if (WriteLine(file_, line_) != 0) writeFailed_ = true;
+    if (WriteLine(file_, line_) != kLineWritten) writeFailed_ = true;
     date_[prefixLength_] = 0;
     for (auto& field : fields_) field.reset();
   }

@@ -90,8 +90,9 @@ TEST_F(ReleaseListTest, EveryRuleOfTheScan) {
       {kMarker + Entry({"1", "P", "T", "A"}) + Entry({"2", "Q", "U", "B", "1", "M"}) + kM, kComic,
        0, "2008/1,P,T,A,</li>\n<li>2,Q|2008/1,P,T,A,1,M"},
       // A date not closed by two U+3000 stops the scan in error; the records before stay.
-      {kMarker + kM + "<li>お問い合わせ␣はこちら</li>" + kM, kComic, -101, "2008/1,P,T,A,1,M"},
-      {kMarker + kB + "<li>12/05␣x␣␣</table>", kBunko, -101, "2008/1,P,C,T,A,1"},
+      {kMarker + kM + "<li>お問い合わせ␣はこちら</li>" + kM, kComic, kListStoppedInError,
+       "2008/1,P,T,A,1,M"},
+      {kMarker + kB + "<li>12/05␣x␣␣</table>", kBunko, kListStoppedInError, "2008/1,P,C,T,A,1"},
       // The date keeps 6 characters; a line, 999.
       {kMarker + Entry({"12/31x", "P", kLong, "A", "1", "M"}) +
            Entry({"12/31xy", "P", kLong + "u", "A", "1", "M"}),
@@ -110,14 +111,14 @@ TEST_F(ReleaseListTest, AFileThatIsNotCompleteIsNotPutInPlace) {
   for (unsigned long failing : {1ul, platform::AllocationCountForTesting()}) {  // header, record
     ASSERT_TRUE(WriteFileBytes(path_, "old"));
     platform::SetAllocationFailureForTesting(failing);
-    EXPECT_EQ(Parse(kBunko, page), 102);
+    EXPECT_EQ(Parse(kBunko, page), kListWriteFailed);
     EXPECT_EQ(ReadFileBytes(path_), "old");
   }
   platform::SetAllocationFailureForTesting(2);  // the first field
-  Expect(kBunko, kMarker + kB + "</table>", -101, "");
+  Expect(kBunko, kMarker + kB + "</table>", kListStoppedInError, "");
   platform::SetAllocationFailureForTesting(0);
   path_ = folder_.Join("no such folder/list.csv");
-  EXPECT_EQ(Parse(kComic, page), 101);
+  EXPECT_EQ(Parse(kComic, page), kListFileNotCreated);
   EXPECT_EQ(folder_.List(), std::vector<std::string>{"monthlist.csv"});  // nothing made or left
 }
 

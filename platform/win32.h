@@ -62,7 +62,9 @@ using LPCVOID = const void*;
 using LPDWORD = DWORD*;
 using LPBOOL = BOOL*;
 
-#define TEXT(s) u##s
+// In two steps, as the system's own, so that a macro argument is expanded first.
+#define TEXT(s) PLATFORM_TEXT_(s)
+#define PLATFORM_TEXT_(s) u##s
 
 using HANDLE = void*;
 using HINSTANCE = HANDLE;
