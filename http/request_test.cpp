@@ -101,6 +101,7 @@ TEST_F(SendReqDataTest, AnAnswerThatIsNotWholeFailsWithItsCause) {
     // what the POSIX layer reports as the error; the system's WinINet has its own
     {R"("status":404)", kRequestHttpError, "status=404"},
     {R"("status":500)", kRequestHttpError, "status=500"},
+    {R"("status":302,"headers":[["Location","/gone"]])", kRequestHttpError, "status=404"},
     {R"("cut_after":150000)", kRequestBodyBroken, "read=150000/300000" + aborted},
     {R"("cut_after":1000,"cut":"stall")", kRequestBodyBroken, "read=1000/300000" + timeout},
   // Wine's WinINet takes the close for the end of a chunked body, which announced no length.
@@ -111,6 +112,7 @@ TEST_F(SendReqDataTest, AnAnswerThatIsNotWholeFailsWithItsCause) {
   for (const auto& [options, rc, expected] : rows) {
     SCOPED_TRACE(options + (" " + expected.substr(0, 20)));
     server_.Clear();
+    server_.Add("/gone", "", R"("status":404)");  // where the redirect row leads
     server_.Add("*", rc == kRequestOk ? expected : std::string(300000, 'x'), options);
     std::string trace = "SendReqData:rc=" + std::to_string(rc) + "," + expected;
 #if defined(_WIN32)

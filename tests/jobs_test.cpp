@@ -131,6 +131,7 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
       {"/k:comic-tx", "", "command line rejected at \"comic-tx\""},
       {"/d:2008/1x|/k:nowtime", "", "command line rejected at \"x /k:nowtime\": not a month"},
       {"/u:a|/u:b", "", "command line rejected at \"/u:b\""},
+      {"/c:SJIS", "", "command line rejected at \"SJIS\": no such charset"},
       {"/k:nowtime|/o:\\My|Documents\\x.csv", "", "command line rejected at \"Documents"},
       {"/k:comic-ta|/o:\\My Documents\\a.csv", "0x21",
        "comic-ta failed: no data connection (it failed with status 0x21)"},
