@@ -7,6 +7,7 @@
 #include "http/charset.h"
 #include "http/trace_buffer.h"
 #include "platform/memory.h"
+#include "platform/routes.h"
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "platform/time.h"

@@ -1,6 +1,7 @@
 // The program's entry, called by the platform with the argument text.
 #pragma once
 
+#include "platform/routes.h"
 #include "platform/win32.h"
 
 // The process exit codes: the only report the program gives.

@@ -2,6 +2,7 @@
 #include "app/now_time.h"
 
 #include "lists/output_file.h"
+#include "platform/routes.h"
 #include "platform/text.h"
 #include "platform/time.h"
 

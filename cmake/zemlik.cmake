@@ -72,8 +72,10 @@ function(zemlik_layer name dir)
     endif()
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_file}")  # checked anew
     file(STRINGS "${_file}" _includes REGEX "^#include \"")
+    set(_headers "")
     foreach(_line IN LISTS _includes)
       string(REGEX REPLACE "^#include \"([^\"]*)\".*" "\\1" _header "${_line}")
+      list(APPEND _headers "${_header}")
       set(_ok FALSE)
       set(_prefixes ${_allowed})
       if(_n MATCHES "_test\\.cpp$")
@@ -89,5 +91,16 @@ function(zemlik_layer name dir)
         message(FATAL_ERROR "${_file}: ${_header} is not of a layer that ${name} uses")
       endif()
     endforeach()
+    # A call the layer routes on Windows must be routed here too, or that build would
+    # quietly call the system's function past its seam.
+    file(STRINGS "${_file}" _calls REGEX "${ZEMLIK_ROUTED_CALLS}")
+    if(_calls AND NOT "platform/routes.h" IN_LIST _headers)
+      message(FATAL_ERROR "${_file} calls a routed Win32 function: include platform/routes.h")
+    endif()
   endforeach()
 endfunction()
+
+# The calls platform/routes.h routes, as they appear when called.
+set(ZEMLIK_ROUTED_CALLS "(^|[^A-Za-z_:])(CreateFileW|GetTempFileNameW|DeleteFileW|MoveFileExW|\
+ReplaceFileW|LocalAlloc|GetLocalTime|MultiByteToWideChar|WideCharToMultiByte|ShellExecuteExW|\
+OutputDebugStringW|InternetOpenW|InternetConnectW|WinMain) *\\(")

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/memory.h"
+#include "platform/routes.h"
 #include "platform/scoped.h"
 #include "platform/text.h"
 

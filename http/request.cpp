@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/inet.h"
 #include "platform/memory.h"
+#include "platform/routes.h"
 #include "platform/scoped.h"
 #include "platform/text.h"
 
@@ -196,8 +197,8 @@ int Exchange::Send(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, 
 int Exchange::CheckResponse() {
   DWORD value = 0;
   DWORD size = sizeof(value);
-  if (HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value,
-                     &size, nullptr) &&
+  if (HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &size,
+                     nullptr) &&
       value >= 400 && value <= 599) {
     TraceLine(TEXT("SendReqData:rc=%d,status=%u"), kRequestHttpError, value);
     return kRequestHttpError;

@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/inet.h"
 #include "platform/memory.h"
+#include "platform/routes.h"
 #include "tests/support/testing.h"
 
 namespace zemlik::test {

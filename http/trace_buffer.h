@@ -2,6 +2,7 @@
 // trace sink. Each line replaces the previous one; nothing else reads it.
 #pragma once
 
+#include "platform/routes.h"
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "platform/win32.h"

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "platform/files.h"
+#include "platform/routes.h"
 #include "platform/scoped.h"
 #include "platform/text.h"
 

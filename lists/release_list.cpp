@@ -5,6 +5,7 @@
 #include "lists/literal.h"
 #include "lists/output_file.h"
 #include "platform/memory.h"
+#include "platform/routes.h"
 #include "platform/scoped.h"
 #include "platform/text.h"
 #include "platform/time.h"

@@ -1,6 +1,7 @@
 #include "net/connection_agent.h"
 
 #include "platform/memory.h"
+#include "platform/routes.h"
 #include "platform/shell.h"
 #include "platform/sync.h"
 #include "platform/text.h"

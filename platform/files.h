@@ -24,11 +24,6 @@ BOOL DeviceReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName,
                         LPCWSTR backupFileName, DWORD replaceFlags, LPVOID exclude,
                         LPVOID reserved);
 }  // namespace platform
-#define CreateFileW platform::DeviceCreateFileW
-#define GetTempFileNameW platform::DeviceGetTempFileNameW
-#define DeleteFileW platform::DeviceDeleteFileW
-#define MoveFileExW platform::DeviceMoveFileExW
-#define ReplaceFileW platform::DeviceReplaceFileW
 
 #else  // POSIX
 

@@ -35,8 +35,6 @@ HINTERNET TimedInternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET
                                 LPCWSTR userName, LPCWSTR password, DWORD service, DWORD flags,
                                 DWORD_PTR context);
 }  // namespace platform
-#define InternetOpenW platform::TimedInternetOpenW
-#define InternetConnectW platform::TimedInternetConnectW
 
 #else
 
@@ -74,8 +72,9 @@ HINTERNET HttpOpenRequestW(HINTERNET connect, LPCWSTR verb, LPCWSTR objectName, 
 // Sends the request and returns TRUE once the final response's headers have arrived
 // (whatever its status); FALSE when no response came (refused, unreachable, time limit,
 // TLS failure, too many redirects, a proxy that refused the tunnel), GetLastError saying
-// why (an ERROR_INTERNET_* or ERROR_HTTP_* code below). headersLength (UINT32_MAX = zero-terminated) counts the
-// characters of `headers`: header lines separated by CR LF. `optional` is the POST body.
+// why (an ERROR_INTERNET_* or ERROR_HTTP_* code below). headersLength (UINT32_MAX =
+// zero-terminated) counts the characters of `headers`: header lines separated by CR LF. `optional`
+// is the POST body.
 BOOL HttpSendRequestW(HINTERNET request, LPCWSTR headers, DWORD headersLength, LPVOID optional,
                       DWORD optionalLength);
 

@@ -10,7 +10,6 @@ namespace platform {
 // The system's LocalAlloc behind the failure seam below.
 HLOCAL CountedLocalAlloc(UINT flags, SIZE_T bytes);
 }  // namespace platform
-#define LocalAlloc platform::CountedLocalAlloc
 
 #else  // POSIX
 

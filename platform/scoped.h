@@ -18,10 +18,16 @@ template <class T>
 using LocalPtr = std::unique_ptr<T, LocalDeleter>;
 
 // Allocates `count` elements of T (uninitialised, like LMEM_FIXED); empty on failure.
+// Counted by the allocation seam on both sides.
 template <class T>
 LocalPtr<T[]> LocalAllocArray(SIZE_T count) {
   if (count > static_cast<SIZE_T>(-1) / sizeof(T)) return LocalPtr<T[]>();
-  return LocalPtr<T[]>(static_cast<T*>(LocalAlloc(LMEM_FIXED, count * sizeof(T))));
+#if defined(_WIN32)
+  void* block = CountedLocalAlloc(LMEM_FIXED, count * sizeof(T));
+#else
+  void* block = LocalAlloc(LMEM_FIXED, count * sizeof(T));
+#endif
+  return LocalPtr<T[]>(static_cast<T*>(block));
 }
 
 // A handle closed with CloseHandle; null and INVALID_HANDLE_VALUE count as empty.

@@ -14,7 +14,6 @@ namespace platform {
 // goes to the system's ShellExecuteExW.
 BOOL DeviceShellExecuteExW(SHELLEXECUTEINFOW* info);
 }  // namespace platform
-#define ShellExecuteExW platform::DeviceShellExecuteExW
 
 #else  // POSIX
 

@@ -18,8 +18,6 @@ int MultiByteToWideChar932(UINT codePage, DWORD flags, LPCSTR src, int srcLength
 int WideCharToMultiByte932(UINT codePage, DWORD flags, LPCWSTR src, int srcLength, LPSTR dst,
                            int dstSize, LPCSTR defaultChar, LPBOOL usedDefaultChar);
 }  // namespace platform
-#define MultiByteToWideChar platform::MultiByteToWideChar932
-#define WideCharToMultiByte platform::WideCharToMultiByte932
 
 #else  // POSIX
 

@@ -9,7 +9,6 @@ namespace platform {
 // The system's GetLocalTime behind the clock seam below.
 void SeamedLocalTime(LPSYSTEMTIME systemTime);
 }  // namespace platform
-#define GetLocalTime platform::SeamedLocalTime
 
 #else  // POSIX
 

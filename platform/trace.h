@@ -9,7 +9,6 @@ namespace platform {
 // The system's OutputDebugStringW, and standard error as above.
 void TraceOutputDebugStringW(LPCWSTR text);
 }  // namespace platform
-#define OutputDebugStringW platform::TraceOutputDebugStringW
 #else
 void OutputDebugStringW(LPCWSTR text);
 #endif

@@ -4,9 +4,8 @@
 // On Windows they are the system's own: this header includes <windows.h> (wide API,
 // UNICODE) and declares nothing itself; WCHAR is wchar_t there and char16_t on POSIX,
 // and TEXT() makes the literal of either. The other platform headers follow suit:
-// what Windows has is used as it is; only the calls that carry a test seam or the
-// device-path rule are routed to the layer by a macro of the call's own name, as the
-// Windows headers route their A/W names.
+// what Windows has is used as it is; the calls that carry a test seam or the
+// device-path rule are declared by the layer and routed for the program in routes.h.
 #pragma once
 
 #include <cstddef>
@@ -32,11 +31,6 @@
 #include <windows.h>
 // After <windows.h>: StringCchPrintfW and the STRSAFE_E_ results.
 #include <strsafe.h>
-
-// The program's entry keeps the device's name and wide command line. Windows
-// declares a WinMain of its own (ANSI command line, C linkage), so the program's
-// is renamed here, after the system's declaration.
-#define WinMain ZemlikWinMain
 
 #else  // POSIX
 

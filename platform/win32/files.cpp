@@ -6,12 +6,6 @@
 #include <cwchar>
 #include <string>
 
-#undef CreateFileW
-#undef GetTempFileNameW
-#undef DeleteFileW
-#undef MoveFileExW
-#undef ReplaceFileW
-
 namespace {
 
 constexpr wchar_t kMyDocuments[] = L"My Documents";

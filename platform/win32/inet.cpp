@@ -5,9 +5,6 @@
 
 #include "platform/common/inet_timeout.h"
 
-#undef InternetOpenW
-#undef InternetConnectW
-
 namespace {
 
 // Sets the limits on `handle`; handles opened through it inherit them. (Wine's

@@ -7,8 +7,6 @@
 #include "platform/common/memory_seam.h"
 #include "platform/win32/console.h"
 
-#undef LocalAlloc
-
 namespace platform {
 
 HLOCAL CountedLocalAlloc(UINT flags, SIZE_T bytes) {

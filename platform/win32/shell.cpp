@@ -6,8 +6,6 @@
 
 #include "platform/win32/console.h"
 
-#undef ShellExecuteExW
-
 namespace platform {
 
 BOOL DeviceShellExecuteExW(SHELLEXECUTEINFOW* info) {

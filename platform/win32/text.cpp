@@ -1,9 +1,6 @@
 // The system's code page conversions with CP_ACP pinned to 932: Win32 code only.
 #include "platform/text.h"
 
-#undef MultiByteToWideChar
-#undef WideCharToMultiByte
-
 namespace {
 
 constexpr UINT kDeviceAnsiCodePage = 932;

@@ -3,8 +3,6 @@
 
 #include "platform/common/clock_seam.h"
 
-#undef GetLocalTime
-
 namespace platform {
 
 void SeamedLocalTime(LPSYSTEMTIME systemTime) {

@@ -6,8 +6,6 @@
 
 #include "platform/win32/console.h"
 
-#undef OutputDebugStringW
-
 namespace platform {
 
 void TraceOutputDebugStringW(LPCWSTR text) {

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/routes.h"
 #include "platform/text.h"
 
 namespace zemlik::test {
