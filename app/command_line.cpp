@@ -1,3 +1,4 @@
+// The command-line parser: a state machine over the argument text, one state group per step.
 #include "app/command_line.h"
 
 #include "http/charset.h"

@@ -1,3 +1,4 @@
+// The program's entry: usage, defaults, the parse, the job, and the exit code.
 #include "app/entry.h"
 
 #include "app/command_line.h"

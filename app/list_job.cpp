@@ -1,3 +1,4 @@
+// The network jobs: bring up the connection, fetch the month's source, hand it to its parser.
 #include "app/list_job.h"
 
 #include "http/charset.h"
@@ -36,7 +37,7 @@ constexpr const WCHAR* kMonthNames[13] = {
 constexpr DWORD kConnectWaitMs = 20000;
 
 // Every source is fetched with GET, no post data, the URL's own port and no
-// credentials.
+// credentials: the sites serve their lists to anyone, and a /u: URL carries its own.
 constexpr WCHAR kMethod[] = TEXT("GET");
 constexpr WCHAR kNoPostData[] = TEXT("");
 constexpr int kDefaultPort = -1;

@@ -1,3 +1,4 @@
+// Text conversions between the code page, UTF-8 and UTF-16, each into a block the caller frees.
 #include "http/conversions.h"
 
 #include <cstring>

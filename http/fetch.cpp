@@ -1,3 +1,4 @@
+// A URL fetched as text or stored as a file, through one request and the charset's conversion.
 #include "http/fetch.h"
 
 #include <utility>

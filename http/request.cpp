@@ -1,3 +1,4 @@
+// One HTTP request through WinINet, its body read whole into memory or streamed to a file.
 #include "http/request.h"
 
 #include <algorithm>
@@ -25,9 +26,11 @@ constexpr DWORD kReadBlock = 102400;
 // blocks.
 constexpr DWORD kFirstPiece = 2 * kReadBlock;
 constexpr DWORD kLargestPiece = 128 * kReadBlock;
-// An announced length is trusted for the first piece up to this size only.
+// An announced length is trusted for the first piece up to this size only: a server that
+// announces 4 GiB must not make the first allocation fail a body of a few kilobytes.
 constexpr DWORD kLargestHint = 10240 * kReadBlock;
-// Enough pieces for a body of 4 GiB, the most a DWORD length can count.
+// Enough pieces for a body of 4 GiB, the most a DWORD length can count, so the piece table
+// is a fixed array and a longer body ends as out of memory, not as an overrun.
 constexpr int kMaxPieces = 400;
 
 static_assert(sizeof(kAgent) / sizeof(WCHAR) - 1 == 80);

@@ -1,3 +1,4 @@
+// The output-file rule (device paths, a new file put in place only when whole) and the line writer.
 #include "lists/output_file.h"
 
 #include <climits>
@@ -14,7 +15,8 @@ HANDLE CreateOutputFile(LPCWSTR path) {
 
 int WriteLine(HANDLE file, LPCWSTR text) {
   const SIZE_T length = wcslen(text);
-  // At most two bytes per character, plus the terminator.
+  // At most two bytes per character, plus the terminator: code page 932 never takes more,
+  // so the conversion cannot be cut.
   if (length > (INT_MAX - 1) / 2) return kLineNotWritten;
   const int bufferSize = static_cast<int>(2 * length + 1);
   platform::LocalPtr<char[]> buffer = platform::LocalAllocArray<char>(bufferSize);

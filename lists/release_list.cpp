@@ -1,3 +1,4 @@
+// The release-list scanners: one state machine per page layout, one CSV line per book.
 #include "lists/release_list.h"
 
 #include <utility>
@@ -18,7 +19,8 @@ constexpr WCHAR kBackslash = 0x005C;
 constexpr int kFieldCount = 5;
 // Year prefix "%04d/", up to 6 date characters and the terminator.
 constexpr SIZE_T kDateBufferSize = 12;
-// A record line holds at most 999 characters; a longer one is cut.
+// A record line holds at most 999 characters; a longer one is cut, as the trace line is,
+// so that a page with a runaway field still gives its other records.
 constexpr SIZE_T kLineBufferSize = 1000;
 
 // ListParseState. A field after the date is read in a state X (one of 300 to 800)

@@ -1,3 +1,4 @@
+// The connection agent: a worker that asks for the data connection and watches its status.
 #include "net/connection_agent.h"
 
 #include "platform/memory.h"

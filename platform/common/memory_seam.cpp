@@ -1,3 +1,4 @@
+// The allocation seam both sides share: counting, and making one chosen allocation fail.
 #include "platform/common/memory_seam.h"
 
 #include <atomic>
