@@ -25,7 +25,7 @@ std::basic_string<To> Convert(int (*convert)(const From*, To**),
   platform::SetAllocationFailureForTesting(0);
   EXPECT_TRUE(failed == kConversionNoMemory && out == reinterpret_cast<To*>(&out))
       << testing::PrintToString(in);
-  EXPECT_EQ(convert(in.c_str(), &out), 0) << testing::PrintToString(in);
+  EXPECT_EQ(convert(in.c_str(), &out), kConversionOk) << testing::PrintToString(in);
   platform::LocalPtr<To> owned(out);
   return out;
 }

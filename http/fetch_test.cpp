@@ -41,9 +41,9 @@ class FetchTest : public ::testing::Test {
     LPWSTR text = reinterpret_cast<LPWSTR>(&text);
     const int result = GetUrlText(url.c_str(), c.postData.c_str(), c.port, nullptr, nullptr,
                                   c.method.c_str(), c.charset, &text);
-    EXPECT_TRUE(result == 0 || text == reinterpret_cast<LPWSTR>(&text));
-    const Text out = result == 0 && text != nullptr ? Text(text) : std::nullopt;
-    if (result == 0) LocalFree(text);
+    EXPECT_TRUE(result == kFetchOk || text == reinterpret_cast<LPWSTR>(&text));
+    const Text out = result == kFetchOk && text != nullptr ? Text(text) : std::nullopt;
+    if (result == kFetchOk) LocalFree(text);
     const int written = GetUrlFile(url.c_str(), c.postData.c_str(), c.port, nullptr, nullptr,
                                    c.method.c_str(), c.charset, Utf16(out_).c_str());
     return {result, out, written, ReadFileBytes(out_).value_or("")};
@@ -70,7 +70,7 @@ TEST_F(FetchTest, ThePageIsPathAndExtraOnTheUrlsHostAndPort) {
 #endif
   };
   for (const auto& [call, page] : rows) {
-    ASSERT_EQ(std::get<0>(Fetch(call)), 0) << call.url;
+    ASSERT_EQ(std::get<0>(Fetch(call)), kFetchOk) << call.url;
     EXPECT_EQ(server_.Requests().back().line, "GET " + page + " HTTP/1.1") << call.url;
   }
 }
@@ -84,7 +84,7 @@ TEST_F(FetchTest, ThroughAProxyTheUrlsPortOrTheGivenOneIsNamed) {
       {"http://shop.invalid:8080/own", -1, "GET http://shop.invalid:8080/own HTTP/1.1"},
       {"http://shop.invalid:8080/caller", 81, "GET http://shop.invalid:81/caller HTTP/1.1"}};
   for (const auto& [url, port, line] : rows) {
-    ASSERT_EQ(std::get<0>(Fetch({url, kCharsetSjis, port})), 0) << url;
+    ASSERT_EQ(std::get<0>(Fetch({url, kCharsetSjis, port})), kFetchOk) << url;
     EXPECT_EQ(server_.Requests().back().line, line);
   }
 }
@@ -108,12 +108,13 @@ TEST_F(FetchTest, TheCharsetDecidesTheTextTheFileAndThePostData) {
     server_.Clear();
     server_.Add("*", served);
     ASSERT_EQ(Fetch({server_.Url("/"), charset, -1, TEXT("q=\u3042"), TEXT("POST")}),
-              std::tuple(0, text, 0, file));
+              std::tuple(kFetchOk, text, kFetchOk, file));
     EXPECT_EQ(folder_.List(), std::vector<std::string>{"out.csv"});
     for (const Request& request : {server_.Requests().end()[-2], server_.Requests().back()})
       EXPECT_EQ(request.line + " " + request.body, "POST / HTTP/1.1 " + sent);
   }
-  EXPECT_EQ(std::get<0>(Fetch({server_.Url("/"), kCharsetSjis, -1, TEXT("q"), TEXT("post")})), 0);
+  EXPECT_EQ(std::get<0>(Fetch({server_.Url("/"), kCharsetSjis, -1, TEXT("q"), TEXT("post")})),
+            kFetchOk);
   EXPECT_EQ(server_.Requests().back().line, "GET / HTTP/1.1");  // "POST" exactly sends post data
   // The host and the page take the first two allocations, the post data the third.
   platform::ResetAllocationCountForTesting();

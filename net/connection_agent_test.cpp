@@ -109,11 +109,11 @@ TEST_F(ConnectionAgentTest, EachRunEndsAsItsStatusesAndAnswersSay) {
     scenario = row;
     releases.clear();
     ::testing::internal::CaptureStderr();
-    ASSERT_EQ(Start(TRUE), 0);
+    ASSERT_EQ(Start(TRUE), S_OK);
     const bool up = row.notes.find("connected") != std::string::npos;
     const bool waits = row.notes.ends_with("connected exit");  // for a Stop, taking the event
     ASSERT_TRUE(waits ? Connected(10000) : Eventually([&] { return agent_->WorkerEnded(); }));
-    EXPECT_EQ(agent_->Stop() + agent_->Stop(), 0);  // the second without a worker
+    EXPECT_EQ(agent_->Stop() + agent_->Stop(), S_OK);  // the second without a worker
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), row.display);
     EXPECT_EQ(agent_->notes, row.notes);
     EXPECT_EQ(releases, row.releases);
@@ -129,9 +129,9 @@ TEST_F(ConnectionAgentTest, EachRunEndsAsItsStatusesAndAnswersSay) {
   }
   // A status alone: only a failure or a disconnection changes the cache value.
   agent_->cacheOnRelease_ = 7;
-  EXPECT_EQ(agent_->OnStatus(0x11) + agent_->OnStatus(0x80) + agent_->OnStatus(0x40), 0);
+  EXPECT_EQ(agent_->OnStatus(0x11) + agent_->OnStatus(0x80) + agent_->OnStatus(0x40), S_OK);
   EXPECT_EQ(agent_->cacheOnRelease_, 7);
-  EXPECT_TRUE(ConnectionAgent().OnConnected() == 0 && !Connected());  // only ours sets the event
+  EXPECT_TRUE(ConnectionAgent().OnConnected() == S_OK && !Connected());  // only ours sets the event
   // The request record: its size, the network mask, the proxy request, the priority, the network.
   const CONNMGR_CONNECTIONINFO expected{64, 1, 1, 0x8000, FALSE, FALSE, kNetwork};
   EXPECT_EQ(std::memcmp(&record, &expected, sizeof expected), 0);
@@ -155,14 +155,14 @@ TEST_F(ConnectionAgentTest, StartChecksItsStopEventTheMappingAndTheCopy) {
 // reaches its loop; Start and the destruction end such a worker before anything else.
 TEST_F(ConnectionAgentTest, AWorkerThatOutlivesStop) {
   hold = true;
-  ASSERT_EQ(Start(), 0);
+  ASSERT_EQ(Start(), S_OK);
   ASSERT_TRUE(Eventually([this] { return entered.load(); }));
-  EXPECT_EQ(agent_->Stop(), 0);
+  EXPECT_EQ(agent_->Stop(), S_OK);
   EXPECT_TRUE(agent_->workerThread_.get() == nullptr && !agent_->WorkerEnded());
   hold = false;
   ASSERT_TRUE(Connected(10000));
   EXPECT_EQ(platform::PostConnectionStatusForTesting(0), 1);  // its connection is still up
-  ASSERT_EQ(Start(), 0);  // ends the one that outlived its Stop first
+  ASSERT_EQ(Start(), S_OK);  // ends the one that outlived its Stop first
   ASSERT_TRUE(Connected(10000));
   EXPECT_EQ(agent_->notes, "connecting connected exit connecting connected");
   EXPECT_EQ(record.dwFlags, 0u);  // no proxy requested
