@@ -8,9 +8,6 @@
 #include <tuple>
 
 #include "http/trace_buffer.h"
-#include "platform/files.h"
-#include "platform/inet.h"
-#include "platform/memory.h"
 #include "platform/routes.h"
 #include "tests/support/testing.h"
 

@@ -1,11 +1,13 @@
 // Events, waits and threads where the connection agent's tests do not reach: what is no
-// waitable, and a wait that a close overtakes.
+// waitable, a wait that a close overtakes, and WinINet's handles in the same table.
 #include "platform/sync.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
+
+#include "platform/inet.h"
 
 namespace {
 
@@ -20,6 +22,12 @@ TEST(Sync, WhatIsNoWaitableFailsAndAClosedHandleEndsAWait) {
     EXPECT_FALSE(SetEvent(bad) || ResetEvent(bad));
   }
   EXPECT_EQ(WaitForSingleObject(once, 0), WAIT_OBJECT_0);  // a failed wait consumes nothing
+  // A WinINet handle is closed by its own call only, and refused once closed.
+  HINTERNET session = InternetOpenW(u"agent", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  EXPECT_TRUE(session != nullptr && !CloseHandle(session) && InternetCloseHandle(session));
+  EXPECT_FALSE(InternetCloseHandle(session));
+  EXPECT_EQ(InternetConnectW(session, u"h", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0),
+            nullptr);
   EXPECT_EQ(CreateEventW(nullptr, FALSE, FALSE, u"named"), nullptr);
   // A thread's handle is signalled when it ends; a wait that a close overtakes ends without
   // touching what was freed.
