@@ -32,6 +32,7 @@ std::basic_string<To> Convert(int (*convert)(const From*, To**),
 
 TEST(Utf8, TheDecoderInEachStateAndTheEncoderUnitByUnit) {
   const std::pair<std::string, WString> rows[] = {
+      {"", TEXT("")},
       {"a\x80\x62\xBF\x63\xF8\xFF\x64", TEXT("abcd")},  // stray bytes are dropped
       // No other checks: overlong forms and encoded surrogates pass; an overlong zero ends it.
       {"\xE0\x80\xAF", TEXT("/")},
