@@ -82,7 +82,8 @@ TEST_F(FetchTest, ThroughAProxyTheUrlsPortOrTheGivenOneIsNamed) {
   const std::tuple<const char*, int, std::string> rows[] = {
       {"http://s/default", -1, ProxyGet("s", "/default")},
       {"http://shop.invalid:8080/own", -1, "GET http://shop.invalid:8080/own HTTP/1.1"},
-      {"http://shop.invalid:8080/caller", 81, "GET http://shop.invalid:81/caller HTTP/1.1"}};
+      {"http://shop.invalid:8080/caller", 81, "GET http://shop.invalid:81/caller HTTP/1.1"},
+      {"http://shop.invalid:8080/zero", 0, ProxyGet("shop.invalid", "/zero")}};  // the default
   for (const auto& [url, port, line] : rows) {
     ASSERT_EQ(std::get<0>(Fetch({url, kCharsetSjis, port})), kFetchOk) << url;
     EXPECT_EQ(server_.Requests().back().line, line);

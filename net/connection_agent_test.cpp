@@ -165,9 +165,12 @@ TEST_F(ConnectionAgentTest, AWorkerThatOutlivesStop) {
   ASSERT_EQ(Start(), S_OK);  // ends the one that outlived its Stop first
   ASSERT_TRUE(Connected(10000));
   EXPECT_EQ(agent_->notes, "connecting connected exit connecting connected");
-  EXPECT_EQ(record.dwFlags, 0u);  // no proxy requested
-  agent_.reset();                 // the destruction stops the second
-  EXPECT_EQ(releases, (std::vector<LONG>{0, 0}));
+  EXPECT_EQ(record.dwFlags, 0u);                     // no proxy requested
+  agent_.reset();                                    // the destruction stops the second
+  auto plain = std::make_unique<ConnectionAgent>();  // and so does the base class's own
+  ASSERT_EQ(plain->Start(TEXT("http://portal.example"), FALSE), S_OK);
+  plain.reset();
+  EXPECT_EQ(releases, (std::vector<LONG>{0, 0, 0}));
 }
 
 }  // namespace
