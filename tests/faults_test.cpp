@@ -117,10 +117,7 @@ TEST_F(FaultsTest, EveryJobKeepsTheOldFileWhenTheBodyBreaksOff) {
   for (const auto& [words, body] : jobs) {
     SCOPED_TRACE(words);
     const std::string bytes = words.starts_with("/k:url") ? body : Cp932(body);
-    std::vector<std::string> args = {words.substr(0, words.find('|')), "/d:2008/12",
-                                     "/u:http://files.example/d"};
-    if (words.find('|') != std::string::npos) args.push_back(words.substr(words.find('|') + 1));
-    Expect(Run(args, bytes,
+    Expect(Run(Words(words + "|/d:2008/12|/u:http://files.example/d"), bytes,
                "\"cut_after\":" + std::to_string(bytes.size() / 2) + ",\"cut\":\"reset\""),
            kOld);
   }

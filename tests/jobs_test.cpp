@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -25,14 +24,6 @@ const std::string kUsage =
     "  Zemlik /k:comic-ta /d:now /o:\"\\My Documents\\monthlist.csv\"\n";
 const std::string kNow = "date,time\r\n2008/12/21,03:03:17 \r\n";
 const std::string kShop = "www.bookshop.example", kBooklist = "www.booklist.example";
-
-// "a|b c|d" as the words "a", "b c" and "d".
-Names Words(const std::string& text) {
-  Names words;
-  std::istringstream in(text);
-  for (std::string word; std::getline(in, word, '|');) words.push_back(word);
-  return words;
-}
 
 class JobsTest : public ::testing::Test {
  protected:

@@ -29,8 +29,7 @@ TEST(Sync, WhatIsNoWaitableFailsAndAClosedHandleEndsAWait) {
   EXPECT_EQ(InternetConnectW(session, u"h", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0),
             nullptr);
   EXPECT_EQ(CreateEventW(nullptr, FALSE, FALSE, u"named"), nullptr);
-  // A thread's handle is signalled when it ends; a wait that a close overtakes ends without
-  // touching what was freed.
+  // A thread's handle is set when it ends; a wait that a close overtakes touches nothing freed.
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr),
          closing = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   auto waitFor = [](LPVOID event) -> DWORD { return WaitForSingleObject(event, INFINITE); };

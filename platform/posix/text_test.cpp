@@ -32,8 +32,11 @@ TEST(Text, WideStringsDecimalTextAndBoundedFormatting) {
   EXPECT_EQ(out[1000], u'#');
   EXPECT_EQ(StringCchPrintfW(out, 4, u"%999999999999d", 7), STRSAFE_E_INSUFFICIENT_BUFFER);
   EXPECT_EQ(StringCchPrintfW(out, 0, u"abc"), STRSAFE_E_INVALID_PARAMETER);
-  EXPECT_EQ(StringCchPrintfW(out, 8, u"ab%lu", 5u), STRSAFE_E_INVALID_PARAMETER);
-  EXPECT_EQ(out[0], 0);
+  for (LPCWSTR refused : {u"ab%lu", static_cast<LPCWSTR>(nullptr)}) {  // leave an empty text
+    out[0] = u'#';
+    EXPECT_EQ(StringCchPrintfW(out, 8, refused, 5u), STRSAFE_E_INVALID_PARAMETER);
+    EXPECT_EQ(out[0], 0);
+  }
 }
 
 }  // namespace

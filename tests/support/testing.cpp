@@ -83,6 +83,13 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 
 std::string SourceDir() { return ZEMLIK_SOURCE_DIR; }
 
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string word; std::getline(in, word, '|');) words.push_back(word);
+  return words;
+}
+
 namespace {
 
 void Set(const std::string& name, const std::optional<std::string>& value) {

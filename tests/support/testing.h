@@ -84,6 +84,9 @@ class Server {
   int port_ = 0, closedPort_ = 0;
 };
 
+// "a|b c|d" as the words "a", "b c" and "d".
+std::vector<std::string> Words(const std::string& text);
+
 #if !defined(_WIN32)  // the real binary is run from this side only
 using Env = std::map<std::string, std::string>;
 struct Result {
