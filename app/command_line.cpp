@@ -1,50 +1,13 @@
 // The command-line parser: a state machine over the argument text, one state group per step.
 #include "app/command_line.h"
 
-#include "http/charset.h"
-#include "http/trace_buffer.h"
+#include "http/outcome.h"
 #include "lists/literal.h"
 #include "platform/memory.h"
 #include "platform/scoped.h"
 #include "platform/text.h"
 
 namespace {
-
-// ParseState values: one per place in the grammar, negative once failed.
-constexpr int kBetweenOptions = 100;
-constexpr int kKindValue = 200;
-constexpr int kDateValue = 300;
-constexpr int kYearDigits = 310;
-constexpr int kAfterYear = 320;
-constexpr int kMonthDigits = 330;
-constexpr int kUrlValue = 400;
-constexpr int kCharsetValue = 500;
-constexpr int kPathStart = 900;
-constexpr int kQuotedPath = 910;
-constexpr int kUnquotedPath = 950;
-constexpr int kRejected = -1;  // any negative state ends the pass
-
-// Keywords in the order they are tested; each is a prefix test.
-struct KindKeyword {
-  LPCWSTR keyword;
-  int kind;
-};
-constexpr KindKeyword kKindKeywords[] = {
-    {TEXT("comic-ta"), kListComicTa}, {TEXT("bunko-ta"), kListBunkoTa},
-    {TEXT("comic-wf"), kListComicWf}, {TEXT("url"), kListUrl},
-    {TEXT("nowtime"), kListNowTime},
-};
-
-struct CharsetKeyword {
-  LPCWSTR keyword;
-  const WCHAR* charset;
-};
-constexpr CharsetKeyword kCharsetKeywords[] = {
-    {TEXT("sjis"), kCharsetSjis},
-    {TEXT("utf8"), kCharsetUtf8},
-    {TEXT("unicode"), kCharsetUnicode},
-    {TEXT("bin"), kCharsetBin},
-};
 
 bool IsDigit(WCHAR c) { return c >= TEXT('0') && c <= TEXT('9'); }
 
@@ -104,7 +67,7 @@ class CommandLinePass {
   CommandLinePass(LPCWSTR text, SIZE_T length, CommandOptions* options)
       : text_(text), length_(length), options_(options) {}
 
-  // Returns 0 when the text was accepted; a rejection traces where it stopped.
+  // Returns 0 when the text was accepted; a rejection notes where it stopped.
   int Run() {
     while (pos_ < length_ && state_ >= 0) {
       stoppedIn_ = state_;
@@ -138,7 +101,8 @@ class CommandLinePass {
     }
     FinishAtEnd();
     if (state_ >= 0) return kParseAccepted;
-    TraceLine(TEXT("pcl:stop=%d,st=%d"), static_cast<int>(stoppedAt_), stoppedIn_);
+    Outcome.parseStop = stoppedAt_;
+    Outcome.parseState = stoppedIn_;
     return kParseRejected;
   }
 
@@ -292,7 +256,7 @@ class CommandLinePass {
   int state_ = kBetweenOptions;
   SIZE_T pos_ = 0;
   SIZE_T valueStart_ = 0;
-  // Where and in which state the pass stopped, for the trace line of a rejection.
+  // Where and in which state the pass stopped, for the outcome of a rejection.
   int stoppedIn_ = kBetweenOptions;
   SIZE_T stoppedAt_ = 0;
 };

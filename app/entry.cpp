@@ -6,7 +6,9 @@
 #include "app/now_time.h"
 #include "app/options.h"
 #include "http/charset.h"
+#include "http/outcome.h"
 #include "http/trace_buffer.h"
+#include "lists/output_file.h"
 #include "platform/memory.h"
 #include "platform/routes.h"
 #include "platform/shell.h"
@@ -78,9 +80,15 @@ int WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR commandLine, 
             static_cast<LPCWSTR>(Options.outputPath));
   // The URL copy is left to process exit on this path; nothing else ran.
   if (parsed != kParseAccepted) return kExitRejected;
+  Outcome.stage = kStageJob;
+  Outcome.job = Options.kind;
 
   const int result = Options.kind == kListNowTime ? WriteNowTime(&Options) : RunListJob(&Options);
   LocalFree(Options.url);
   Options.url = nullptr;
-  return result != 0 ? kExitJobFailed : kExitJobDone;
+  Outcome.result = result;
+  if (result == 0) return kExitJobDone;
+  // A job that fails never replaces its output file: one that is there is the old one.
+  Outcome.outputKept = OutputFileExists(Options.outputPath);
+  return kExitJobFailed;
 }

@@ -3,7 +3,7 @@
 
 #include "http/charset.h"
 #include "http/fetch.h"
-#include "http/trace_buffer.h"
+#include "http/outcome.h"
 #include "lists/release_list.h"
 #include "net/connection_agent.h"
 #include "platform/memory.h"
@@ -33,8 +33,6 @@ constexpr const WCHAR* kMonthNames[13] = {
     TEXT(""),    TEXT("jan"), TEXT("feb"), TEXT("mar"), TEXT("apr"), TEXT("may"), TEXT("jun"),
     TEXT("jul"), TEXT("aug"), TEXT("sep"), TEXT("oct"), TEXT("nov"), TEXT("dec"),
 };
-
-constexpr DWORD kConnectWaitMs = 20000;
 
 // Every source is fetched with GET, no post data, the URL's own port and no
 // credentials: the sites serve their lists to anyone, and a /u: URL carries its own.
@@ -136,28 +134,9 @@ int RunUrl(const CommandOptions* options) {
   return kJobDone;
 }
 
-// A failed job says so in one trace line, with the agent's last status once its worker
-// has ended (before that the worker may still write it).
-int Traced(int result) {
-  if (result == kJobDone) return result;
-  if (ProxyAgent.WorkerEnded()) {
-    TraceLine(TEXT("RunListJob:rc=%d,last=0x%x"), result,
-              static_cast<unsigned>(ProxyAgent.LastStatus()));
-  } else {
-    TraceLine(TEXT("RunListJob:rc=%d"), result);
-  }
-  return result;
-}
-
-int RunJob(const CommandOptions* options);
-
 }  // namespace
 
-int RunListJob(const CommandOptions* options) { return Traced(RunJob(options)); }
-
-namespace {
-
-int RunJob(const CommandOptions* options) {
+int RunListJob(const CommandOptions* options) {
   const ListSource* source = SourceOf(options->kind);
   if (source == nullptr && options->kind != kListUrl) return kJobUnknownKind;
   // kMonthNames has no entry beyond December: refuse before anything starts.
@@ -165,6 +144,7 @@ int RunJob(const CommandOptions* options) {
     return kJobBooklistBadMonth;
   }
 
+  Outcome.stage = kStageConnection;
   ConnectedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (ConnectedEvent == nullptr) return kJobAgentNotStarted;
   if (FAILED(ProxyAgent.Start(kProbeUrl, FALSE))) {
@@ -176,6 +156,7 @@ int RunJob(const CommandOptions* options) {
     StopAgent();
     return kJobNotConnected;
   }
+  Outcome.stage = kStageFetch;
 
   int result;
   switch (options->kind) {
@@ -196,5 +177,3 @@ int RunJob(const CommandOptions* options) {
   StopAgent();
   return result;
 }
-
-}  // namespace

@@ -21,6 +21,8 @@ enum ListJobResult : int {
   kJobUnknownKind = -112,       // a kind that is no network job; nothing was started
 };
 
-// Runs the job that options->kind selects (kinds 1 to 4). A ListJobResult; a failed
-// job traces "RunListJob:rc=<result>[,last=0x<the agent's last status>]".
+// How long a job waits for its data connection to come up.
+constexpr DWORD kConnectWaitMs = 20000;
+
+// Runs the job that options->kind selects (kinds 1 to 4). A ListJobResult.
 int RunListJob(const CommandOptions* options);

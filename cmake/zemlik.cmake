@@ -102,5 +102,5 @@ endfunction()
 
 # The calls platform/routes.h routes, as they appear when called.
 set(ZEMLIK_ROUTED_CALLS "(^|[^A-Za-z_:])(CreateFileW|GetTempFileNameW|DeleteFileW|MoveFileExW|\
-ReplaceFileW|LocalAlloc|GetLocalTime|MultiByteToWideChar|WideCharToMultiByte|ShellExecuteExW|\
+ReplaceFileW|GetFileAttributesW|LocalAlloc|GetLocalTime|MultiByteToWideChar|WideCharToMultiByte|ShellExecuteExW|\
 OutputDebugStringW|InternetOpenW|InternetConnectW|WinMain) *\\(")

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "http/outcome.h"
 #include "http/trace_buffer.h"
 #include "platform/files.h"
 #include "platform/inet.h"
@@ -123,11 +124,14 @@ class BodyPieces {
 // Traces why a step of the exchange failed, with the layer's error code, and returns
 // `result`.
 int Failed(int result) {
-  TraceLine(TEXT("SendReqData:rc=%d,error=%u"), result, static_cast<unsigned>(GetLastError()));
+  Outcome.requestResult = result;
+  Outcome.lastError = GetLastError();
+  TraceLine(TEXT("SendReqData:rc=%d,error=%u"), result, static_cast<unsigned>(Outcome.lastError));
   return result;
 }
 
 int NoMemory() {
+  Outcome.requestResult = kRequestNoMemory;
   TraceLine(TEXT("SendReqData:rc=%d"), kRequestNoMemory);
   return kRequestNoMemory;
 }
@@ -166,6 +170,13 @@ int Exchange::Send(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, 
                    LPCSTR pst, BOOL secure) {
   TraceLine(TEXT("SendReqData:sv=[%s],mtd=[%s],pg=[%s],pst=%x"), sv, mtd, pg,
             static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(pst)));
+  Outcome.stage = kStageRequest;
+  Outcome.requestResult = kRequestOk;
+  Outcome.httpStatus = 0;
+  Outcome.received = 0;
+  Outcome.announcedKnown = false;
+  Outcome.announced = 0;
+  Outcome.lastError = 0;
 
   root_.reset(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (root_.get() == nullptr) return Failed(kRequestNoInternet);
@@ -200,9 +211,11 @@ int Exchange::Send(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, 
 int Exchange::CheckResponse() {
   DWORD value = 0;
   DWORD size = sizeof(value);
-  if (HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &size,
-                     nullptr) &&
-      value >= 400 && value <= 599) {
+  const bool hasStatus = HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                                        &value, &size, nullptr) != FALSE;
+  if (hasStatus) Outcome.httpStatus = value;
+  if (hasStatus && value >= 400 && value <= 599) {
+    Outcome.requestResult = kRequestHttpError;
     TraceLine(TEXT("SendReqData:rc=%d,status=%u"), kRequestHttpError, value);
     return kRequestHttpError;
   }
@@ -218,6 +231,11 @@ int Exchange::CheckResponse() {
 int Exchange::BodyBroken(std::uint64_t received, bool readFailed) const {
   const DWORD error = readFailed ? GetLastError() : 0;
   const auto count = static_cast<unsigned>(received);
+  Outcome.requestResult = kRequestBodyBroken;
+  Outcome.received = received;
+  Outcome.announcedKnown = announced_;
+  Outcome.announced = announcedLength_;
+  Outcome.lastError = error;
   if (announced_ && readFailed) {
     TraceLine(TEXT("SendReqData:rc=%d,read=%u/%u,error=%u"), kRequestBodyBroken, count,
               static_cast<unsigned>(announcedLength_), static_cast<unsigned>(error));

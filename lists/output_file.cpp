@@ -13,6 +13,8 @@ HANDLE CreateOutputFile(LPCWSTR path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+bool OutputFileExists(LPCWSTR path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
 int WriteLine(HANDLE file, LPCWSTR text) {
   const SIZE_T length = wcslen(text);
   // At most two bytes per character, plus the terminator: code page 932 never takes more,

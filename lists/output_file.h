@@ -8,6 +8,9 @@
 // it is written. The caller closes the handle. INVALID_HANDLE_VALUE on failure.
 HANDLE CreateOutputFile(LPCWSTR path);
 
+// Whether something is at `path` (by the rule above), without creating anything.
+bool OutputFileExists(LPCWSTR path);
+
 // Results of WriteLine.
 constexpr int kLineWritten = 0;
 constexpr int kLineNotWritten = -1;

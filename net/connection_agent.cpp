@@ -1,6 +1,7 @@
 // The connection agent: a worker that asks for the data connection and watches its status.
 #include "net/connection_agent.h"
 
+#include "http/outcome.h"
 #include "platform/memory.h"
 #include "platform/routes.h"
 #include "platform/shell.h"
@@ -159,11 +160,9 @@ DWORD ConnectionAgent::RunWorker() {
       }
       DWORD status = 0;
       const HRESULT read = ConnMgrConnectionStatus(connection_, &status);
-      if (FAILED(read)) {
-        lastStatus_ = static_cast<DWORD>(read);
-        break;
-      }
-      lastStatus_ = status;
+      lastStatus_ = FAILED(read) ? static_cast<DWORD>(read) : status;
+      Outcome.connectionStatus = lastStatus_;
+      if (FAILED(read)) break;
       if (OnStatus(status) != 0) break;
     }
   }

@@ -23,10 +23,12 @@ std::u16string BuildArgumentText(int argc, const char* const* argv);
 #endif
 
 // Calls winMain(nullptr, nullptr, text, SW_SHOWNORMAL) with the rebuilt text in
-// a writable zero-terminated buffer, flushes standard output and error, and
-// returns winMain's result as the exit code. On Windows argc and argv are not
-// used: the words come from GetCommandLineW, so they are not limited to the ANSI
-// code page.
-int RunWinMain(int argc, char** argv, int (*winMain)(HINSTANCE, HINSTANCE, LPWSTR, int));
+// a writable zero-terminated buffer, flushes standard output, hands the result and
+// the text as it was built to `report` (the program's account of a failed run),
+// flushes standard error, and returns winMain's result as the exit code. On Windows
+// argc and argv are not used: the words come from GetCommandLineW, so they are not
+// limited to the ANSI code page.
+int RunWinMain(int argc, char** argv, int (*winMain)(HINSTANCE, HINSTANCE, LPWSTR, int),
+               void (*report)(int exitCode, LPCWSTR argumentText));
 
 }  // namespace platform

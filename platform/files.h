@@ -23,6 +23,8 @@ BOOL DeviceMoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flag
 BOOL DeviceReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName,
                         LPCWSTR backupFileName, DWORD replaceFlags, LPVOID exclude,
                         LPVOID reserved);
+// Creates no "\My Documents": asking must not change what is there.
+DWORD DeviceGetFileAttributesW(LPCWSTR fileName);
 }  // namespace platform
 
 #else  // POSIX
@@ -32,6 +34,9 @@ constexpr DWORD FILE_SHARE_READ = 0x00000001;
 constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_DEVICE = 0x40;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 
 // Only GENERIC_WRITE with CREATE_ALWAYS is supported: an existing file is
 // emptied; a new one gets mode 0666 less the umask. INVALID_HANDLE_VALUE on failure.
@@ -51,6 +56,12 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD written,
 // name is taken. Returns the unique number, 0 on failure. A nonzero `unique`
 // only forms the name from its low 16 bits, creates nothing and is returned.
 UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWSTR tempFileName);
+
+// What is at `fileName`, a symbolic link followed: FILE_ATTRIBUTE_DIRECTORY for a folder,
+// FILE_ATTRIBUTE_NORMAL for a regular file, FILE_ATTRIBUTE_DEVICE for a device, a named
+// pipe or a socket; INVALID_FILE_ATTRIBUTES when nothing is there or it cannot be reached.
+// Creates no "\My Documents": asking must not change what is there.
+DWORD GetFileAttributesW(LPCWSTR fileName);
 
 BOOL DeleteFileW(LPCWSTR fileName);
 // flags 0 (an existing target makes it fail) or MOVEFILE_REPLACE_EXISTING

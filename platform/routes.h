@@ -26,6 +26,7 @@
 #define DeleteFileW platform::DeviceDeleteFileW
 #define MoveFileExW platform::DeviceMoveFileExW
 #define ReplaceFileW platform::DeviceReplaceFileW
+#define GetFileAttributesW platform::DeviceGetFileAttributesW
 #define LocalAlloc platform::CountedLocalAlloc
 #define GetLocalTime platform::SeamedLocalTime
 #define MultiByteToWideChar platform::MultiByteToWideChar932

@@ -179,7 +179,7 @@ TEST_F(JobsTest, ALateConnectionIsWaitedForAndTraceLinesSayWhatHappened) {
   const Result rejected = Zemlik({"/k:url", "/o:x", "/c:SJIS"}, {{"ZEMLIK_TRACE", "1"}});
   EXPECT_EQ(
       rejected.err.substr(0, rejected.err.find("zemlik:")),
-      "cs=1 cl=[/k:url /o:x /c:SJIS]\npcl:stop=15,st=500\npcl:rc=-101 k=4 dt=2008/12 fn=[x]\n");
+      "cs=1 cl=[/k:url /o:x /c:SJIS]\npcl:rc=-101 k=4 dt=2008/12 fn=[x]\n");
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/posix/exit_report.h"
 #include "platform/posix/utf.h"
 #include "platform/shell.h"
 
@@ -21,13 +20,13 @@ std::u16string BuildArgumentText(int argc, const char* const* argv) {
   return BuildArgumentText(argc, wide.data());
 }
 
-int RunWinMain(int argc, char** argv, int (*winMain)(HINSTANCE, HINSTANCE, LPWSTR, int)) {
+int RunWinMain(int argc, char** argv, int (*winMain)(HINSTANCE, HINSTANCE, LPWSTR, int),
+               void (*report)(int exitCode, LPCWSTR argumentText)) {
   std::u16string text = BuildArgumentText(argc, argv);
   const std::u16string argumentText = text;
   int result = winMain(nullptr, nullptr, text.data(), SW_SHOWNORMAL);
   std::fflush(stdout);
-  const std::string report = ExitReport(result, argumentText);
-  std::fwrite(report.data(), 1, report.size(), stderr);
+  report(result, argumentText.c_str());
   std::fflush(stderr);
   return result;
 }

@@ -11,8 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/exit_report.h"
-#include "platform/posix/files_internal.h"
+#include "platform/posix/host_failure_notes.h"
 #include "platform/posix/object.h"
 #include "platform/posix/utf.h"
 #include "platform/time.h"
@@ -155,6 +154,16 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
     number = (number + 1) & 0xFFFF;
   }
   return 0;
+}
+
+DWORD GetFileAttributesW(LPCWSTR fileName) {
+  std::string path;
+  struct stat info;
+  if (!Resolve(fileName, &path, false) || stat(path.c_str(), &info) != 0) {
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  return S_ISREG(info.st_mode) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_DEVICE;
 }
 
 BOOL DeleteFileW(LPCWSTR fileName) {
@@ -305,9 +314,3 @@ BOOL ReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName, LPCWSTR
   if (errno != EXDEV) return ReplaceFailed(target);
   return CopyOver(replacement, target, exists ? &old : nullptr) ? TRUE : ReplaceFailed(target);
 }
-
-namespace platform {
-
-bool ResolveWithoutCreating(LPCWSTR path, std::string* out) { return Resolve(path, out, false); }
-
-}  // namespace platform

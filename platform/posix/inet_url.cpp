@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "platform/inet.h"
-#include "platform/posix/exit_report.h"
+#include "platform/posix/host_failure_notes.h"
 #include "platform/posix/inet_internal.h"
 #include "platform/posix/utf.h"
 

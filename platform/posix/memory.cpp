@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "platform/common/memory_seam.h"
-#include "platform/posix/exit_report.h"
+#include "platform/posix/host_failure_notes.h"
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
   // malloc(0) may return null; a zero-byte block is still a distinct block.

@@ -5,11 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/exit_report.h"
 #include "platform/posix/utf.h"
 
 void OutputDebugStringW(LPCWSTR text) {
-  platform::NoteTraceLine(text);
   if (std::getenv("ZEMLIK_TRACE") == nullptr) return;
   std::string line = platform::Utf16ToUtf8(text);
   line.push_back('\n');

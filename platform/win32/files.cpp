@@ -22,8 +22,8 @@ std::wstring Environment(LPCWSTR name) {
 }
 
 // The host path of a program path, creating "<root>\My Documents" when the path
-// lies there. False when there is no root or the path is empty.
-bool Resolve(LPCWSTR path, std::wstring* out) {
+// lies there (and `create`). False when there is no root or the path is empty.
+bool Resolve(LPCWSTR path, std::wstring* out, bool create = true) {
   if (path == nullptr || path[0] == 0) return false;
   if (!IsDevicePath(path)) {
     *out = path;
@@ -35,7 +35,7 @@ bool Resolve(LPCWSTR path, std::wstring* out) {
   while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
 
   const size_t nameLength = std::wcslen(kMyDocuments);
-  if (std::wcsncmp(path + 1, kMyDocuments, nameLength) == 0 &&
+  if (create && std::wcsncmp(path + 1, kMyDocuments, nameLength) == 0 &&
       (path[1 + nameLength] == 0 || path[1 + nameLength] == L'\\')) {
     // An existing folder is the usual case; any other failure shows when the
     // file itself is opened.
@@ -90,6 +90,12 @@ UINT DeviceGetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique,
   }
   std::wmemcpy(tempFileName, programPath.c_str(), programPath.size() + 1);
   return number;
+}
+
+DWORD DeviceGetFileAttributesW(LPCWSTR fileName) {
+  std::wstring path;
+  if (!Resolve(fileName, &path, false)) return INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(path.c_str());
 }
 
 BOOL DeviceDeleteFileW(LPCWSTR fileName) {

@@ -1,0 +1,210 @@
+// The host's one line on standard error for a run that ends with exit code 2 or 3.
+#include "app/failure_line.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/entry.h"
+#include "app/list_job.h"
+#include "app/now_time.h"
+#include "app/options.h"
+#include "http/outcome.h"
+#include "http/request.h"
+#include "platform/connmgr.h"
+#include "platform/host_failure.h"
+#include "platform/inet.h"
+#include "platform/routes.h"
+#include "platform/text.h"
+
+namespace {
+
+// A quoted value is cut to this many characters, its end shown as "...".
+constexpr SIZE_T kQuotedLength = 60;
+
+std::string Utf8(LPCWSTR text, SIZE_T length) {
+  if (length == 0) return std::string();
+  const int units = static_cast<int>(length);
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<SIZE_T>(size > 0 ? size : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, units, bytes.data(), size, nullptr, nullptr);
+  return bytes;
+}
+
+std::string Utf8(LPCWSTR text) { return Utf8(text, wcslen(text)); }
+
+std::string Quoted(LPCWSTR text) {
+  const SIZE_T length = wcslen(text);
+  if (length <= kQuotedLength) return "\"" + Utf8(text, length) + "\"";
+  return "\"" + Utf8(text, kQuotedLength - 3) + "...\"";
+}
+
+std::string Hex(DWORD value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
+  return text;
+}
+
+// "a, b and c".
+template <class Table, class Name>
+std::string Listed(const Table& table, Name name) {
+  std::string words;
+  const SIZE_T count = std::size(table);
+  for (SIZE_T i = 0; i < count; ++i) {
+    if (i > 0) words += i + 1 < count ? ", " : " and ";
+    words += Utf8(name(table[i]));
+  }
+  return words;
+}
+
+std::string JobName(int kind) {
+  for (const KindKeyword& k : kKindKeywords) {
+    if (k.kind == kind) return Utf8(k.keyword);
+  }
+  return "the job";
+}
+
+std::string Rejected(const platform::HostFailure& host, LPCWSTR argumentText) {
+  if (host.outOfMemory) return "command line rejected: out of memory while reading it";
+  if (Outcome.parseStop > wcslen(argumentText)) return "command line rejected";
+  std::string why;
+  switch (Outcome.parseState) {
+    case kKindValue:
+      why = "no such job (the jobs are " +
+            Listed(kKindKeywords, [](const KindKeyword& k) { return k.keyword; }) + ")";
+      break;
+    case kDateValue:
+    case kYearDigits:
+    case kAfterYear:
+    case kMonthDigits:
+      why = "not a month (give now, or a year and month such as 2008/12)";
+      break;
+    case kUrlValue:
+      why = "a second /u: (only one URL may be given)";
+      break;
+    case kCharsetValue:
+      why = "no such charset (the charsets are " +
+            Listed(kCharsetKeywords, [](const CharsetKeyword& c) { return c.keyword; }) + ")";
+      break;
+    default:
+      why = "not one of the options /k: /d: /u: /c: /o:";
+      break;
+  }
+  return "command line rejected at " + Quoted(argumentText + Outcome.parseStop) + ": " + why;
+}
+
+// The connection's last status in words, for a job that got no connection.
+std::string Connection() {
+  const DWORD last = Outcome.connectionStatus;
+  if (last == 0) return "no data connection (the connection manager refused or reported nothing)";
+  if (last == CONNMGR_STATUS_DISCONNECTED) return "no data connection (it was disconnected)";
+  if ((last & CONNMGR_STATUS_DISCONNECTED) != 0) {
+    return "no data connection (it failed with status " + Hex(last) + ")";
+  }
+  return "no data connection within " + std::to_string(kConnectWaitMs / 1000) +
+         " s (the last status was " + Hex(last) + ")";
+}
+
+// WinINet's error codes in words.
+std::string InternetError(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+      return "the host or proxy name cannot be resolved";
+    case ERROR_INTERNET_CANNOT_CONNECT:
+      return "the host or proxy cannot be reached";
+    case ERROR_INTERNET_TIMEOUT:
+      return "nothing arrived within the time limit";
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+      return "the connection broke";
+    case ERROR_INTERNET_INVALID_CA:
+      return "the server's certificate is not trusted";
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+      return "the secure connection failed";
+    case ERROR_HTTP_REDIRECT_FAILED:
+      return "too many redirects";
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+      return "the server's answer cannot be read";
+    default:
+      return "error " + std::to_string(error);
+  }
+}
+
+// A URL as the layer sent it, without the port its scheme implies.
+std::string Readable(std::string url) {
+  static const char* const kImplied[][2] = {{"http://", ":80"}, {"https://", ":443"}};
+  for (const auto& implied : kImplied) {
+    if (url.rfind(implied[0], 0) != 0) continue;
+    const std::size_t hostEnd = url.find('/', std::strlen(implied[0]));
+    const std::size_t length = std::strlen(implied[1]);
+    if (hostEnd != std::string::npos && hostEnd >= length &&
+        url.compare(hostEnd - length, length, implied[1]) == 0) {
+      url.erase(hostEnd - length, length);
+    }
+  }
+  return url;
+}
+
+// What the last request came to.
+std::string Request(const platform::HostFailure& host) {
+  const std::string url = host.requestUrl.empty() ? "the server" : Readable(host.requestUrl);
+  const bool hasError = Outcome.lastError != 0;
+  if (Outcome.requestResult == kRequestHttpError) {
+    return "the server answered " + std::to_string(Outcome.httpStatus) + " for " + url;
+  }
+  if (Outcome.requestResult == kRequestBodyBroken) {
+    std::string counts = std::to_string(Outcome.received);
+    if (Outcome.announcedKnown) counts += " of " + std::to_string(Outcome.announced);
+    return std::string("the body ") + (hasError ? "broke off" : "ended") + " after " + counts +
+           " bytes from " + url + (hasError ? " (" + InternetError(Outcome.lastError) + ")" : "");
+  }
+  std::string words = "cannot fetch " + url;
+  if (hasError) words += ": " + InternetError(Outcome.lastError);
+  if (!host.transferError.empty()) words += " (" + host.transferError + ")";
+  return words;
+}
+
+std::string Failed(const platform::HostFailure& host) {
+  std::string what;
+  if (host.outOfMemory) {
+    what = "out of memory";
+  } else if (Outcome.result == kJobAgentNotStarted) {
+    what = "the connection could not be requested";
+  } else if (Outcome.result == kJobNotConnected) {
+    what = Connection();
+  } else if (Outcome.stage == kStageRequest && Outcome.requestResult != kRequestOk) {
+    what = Request(host);
+  } else if (!host.fileAction.empty()) {
+    what = "cannot " + host.fileAction + " " + host.filePath + ": " +
+           std::strerror(host.fileError);
+  } else if (host.urlRefused) {
+    what = "cannot read the URL \"" + host.refusedUrl + "\"";
+  } else if (Outcome.job == kListUrl && Outcome.stage == kStageFetch) {
+    what = "no URL given (/u:)";
+  } else if (Outcome.result == kJobBooklistBadMonth) {
+    what = "there is no booklist for month " + std::to_string(Options.targetDate.wMonth);
+  } else {
+    what = "the output file was not written";
+  }
+  const std::string kept =
+      Outcome.outputKept
+          ? "; the existing output file " + Utf8(Options.outputPath) + " was kept"
+          : "; no output file was written";
+  return JobName(Outcome.job) + " failed: " + what + kept;
+}
+
+}  // namespace
+
+void ReportFailure(int exitCode, LPCWSTR argumentText) {
+  if (exitCode != kExitRejected && exitCode != kExitJobFailed) return;
+  const platform::HostFailure host = platform::LastHostFailure();
+  std::string line = "zemlik: ";
+  if (exitCode == kExitRejected) {
+    line += Rejected(host, argumentText) + "; run zemlik without arguments to see the usage";
+  } else {
+    line += Failed(host);
+  }
+  line.push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}

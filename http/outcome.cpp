@@ -1,0 +1,4 @@
+// The run's one outcome record.
+#include "http/outcome.h"
+
+RunOutcome Outcome;

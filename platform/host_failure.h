@@ -1,0 +1,36 @@
+// What the host layer saw go wrong while the program ran, which the program cannot see for
+// itself: the errno and path of a failed file call, libcurl's words for a failed transfer, an
+// allocation that failed. The host's failure line is made from it and from the program's own
+// outcome; the device and the Windows build have no such line, so this is POSIX only.
+#pragma once
+
+#include <string>
+
+#include "platform/win32.h"
+
+#if !defined(_WIN32)
+
+namespace platform {
+
+struct HostFailure {
+  bool outOfMemory = false;  // an allocation failed
+  // The last file call that failed: what it was doing ("create", "write", "rename",
+  // "replace", "create a file in"), the host path it was given, and errno.
+  std::string fileAction;
+  std::string filePath;
+  int fileError = 0;
+  // The last request as it went out (scheme, host, port and target), and libcurl's words
+  // for why its transfer failed (empty when it did not).
+  std::string requestUrl;
+  std::string transferError;
+  // A URL that InternetCrackUrlW refused (empty for an empty one).
+  bool urlRefused = false;
+  std::string refusedUrl;
+};
+
+// What was seen so far. Safe from any thread.
+HostFailure LastHostFailure();
+
+}  // namespace platform
+
+#endif  // !_WIN32

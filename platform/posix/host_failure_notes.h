@@ -1,0 +1,22 @@
+// Where the layer's calls note what went wrong, for LastHostFailure (platform/host_failure.h).
+// Internal to platform/posix.
+#pragma once
+
+#include <string>
+
+#include "platform/host_failure.h"
+
+namespace platform {
+
+// A file call failed: `action` ("create", "write", ...), the host path, errno.
+void NoteFileFailure(const char* action, const std::string& path, int error);
+// An allocation failed.
+void NoteAllocationFailure();
+// A request for `url` (its host with the port, as sent) is under way.
+void NoteRequest(const std::string& url);
+// Why the last request failed, in libcurl's words.
+void NoteRequestFailure(const std::string& detail);
+// A URL that InternetCrackUrlW refused (empty for a null one).
+void NoteBadUrl(const std::string& url);
+
+}  // namespace platform
