@@ -18,6 +18,7 @@
 #include "platform/inet.h"
 #include "platform/routes.h"
 #include "platform/text.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -35,10 +36,11 @@ std::string Utf8(LPCWSTR text, SIZE_T length) {
 
 std::string Utf8(LPCWSTR text) { return Utf8(text, wcslen(text)); }
 
+// A value shown in the line: its passwords masked, cut to a readable length.
 std::string Quoted(LPCWSTR text) {
-  const SIZE_T length = wcslen(text);
-  if (length <= kQuotedLength) return "\"" + Utf8(text, length) + "\"";
-  return "\"" + Utf8(text, kQuotedLength - 3) + "...\"";
+  const auto shown = platform::MaskPasswords(std::basic_string_view<WCHAR>(text));
+  if (shown.size() <= kQuotedLength) return "\"" + Utf8(shown.c_str(), shown.size()) + "\"";
+  return "\"" + Utf8(shown.c_str(), kQuotedLength - 3) + "...\"";
 }
 
 std::string Hex(DWORD value) {
@@ -67,6 +69,10 @@ std::string JobName(int kind) {
 }
 
 std::string Rejected(const platform::HostFailure& host, LPCWSTR argumentText) {
+  if (host.unreadableArgument != 0) {
+    return "command line rejected: argument " + std::to_string(host.unreadableArgument) +
+           " is not valid UTF-8";
+  }
   if (host.outOfMemory) return "command line rejected: out of memory while reading it";
   if (Outcome.parseStop > wcslen(argumentText)) return "command line rejected";
   std::string why;

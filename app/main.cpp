@@ -4,4 +4,6 @@
 #include "app/failure_line.h"
 #include "platform/entry.h"
 
-int main(int argc, char** argv) { return platform::RunWinMain(argc, argv, WinMain, ReportFailure); }
+int main(int argc, char** argv) {
+  return platform::RunWinMain(argc, argv, {WinMain, ReportFailure, kExitRejected});
+}

@@ -22,13 +22,23 @@ std::basic_string<WCHAR> BuildArgumentText(int argc, const WCHAR* const* argv);
 std::u16string BuildArgumentText(int argc, const char* const* argv);
 #endif
 
-// Calls winMain(nullptr, nullptr, text, SW_SHOWNORMAL) with the rebuilt text in
-// a writable zero-terminated buffer, flushes standard output, hands the result and
-// the text as it was built to `report` (the program's account of a failed run),
-// flushes standard error, and returns winMain's result as the exit code. On Windows
-// argc and argv are not used: the words come from GetCommandLineW, so they are not
-// limited to the ANSI code page.
-int RunWinMain(int argc, char** argv, int (*winMain)(HINSTANCE, HINSTANCE, LPWSTR, int),
-               void (*report)(int exitCode, LPCWSTR argumentText));
+// The program as the host starts it.
+struct Program {
+  int (*winMain)(HINSTANCE, HINSTANCE, LPWSTR, int);
+  // The program's account of a run that ended with `exitCode`; `argumentText` as built.
+  void (*report)(int exitCode, LPCWSTR argumentText);
+  // The exit code of a command line that the host cannot turn into the argument text: the
+  // program's own for a rejected one.
+  int rejectedExitCode;
+};
+
+// Calls program.winMain(nullptr, nullptr, text, SW_SHOWNORMAL) with the rebuilt text in
+// a writable zero-terminated buffer, flushes standard output, hands the result and the
+// text as it was built to program.report, flushes standard error, and returns winMain's
+// result as the exit code. On POSIX an argument that is not valid UTF-8 ends the run
+// before winMain with program.rejectedExitCode (LastHostFailure names the argument), as
+// no text can be made of it. On Windows argc and argv are not used: the words come from
+// GetCommandLineW, so they are not limited to the ANSI code page.
+int RunWinMain(int argc, char** argv, const Program& program);
 
 }  // namespace platform

@@ -2,8 +2,10 @@
 #include "platform/entry.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include "platform/posix/host_failure_notes.h"
 #include "platform/posix/utf.h"
 #include "platform/shell.h"
 
@@ -20,13 +22,37 @@ std::u16string BuildArgumentText(int argc, const char* const* argv) {
   return BuildArgumentText(argc, wide.data());
 }
 
-int RunWinMain(int argc, char** argv, int (*winMain)(HINSTANCE, HINSTANCE, LPWSTR, int),
-               void (*report)(int exitCode, LPCWSTR argumentText)) {
+namespace {
+
+// The number of the first word (1 = the first after the program's name) that is not
+// valid UTF-8, or 0.
+int UnreadableWord(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const auto* word = reinterpret_cast<const unsigned char*>(argv[i] != nullptr ? argv[i] : "");
+    for (std::size_t left = std::strlen(argv[i] != nullptr ? argv[i] : ""); left > 0;) {
+      char32_t c;
+      const std::size_t length = DecodeUtf8(word, left, &c);
+      if (length == 0) return i;
+      word += length;
+      left -= length;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunWinMain(int argc, char** argv, const Program& program) {
   std::u16string text = BuildArgumentText(argc, argv);
   const std::u16string argumentText = text;
-  int result = winMain(nullptr, nullptr, text.data(), SW_SHOWNORMAL);
+  int result = program.rejectedExitCode;
+  if (const int word = UnreadableWord(argc, argv); word != 0) {
+    NoteUnreadableArgument(word);
+  } else {
+    result = program.winMain(nullptr, nullptr, text.data(), SW_SHOWNORMAL);
+  }
   std::fflush(stdout);
-  report(result, argumentText.c_str());
+  program.report(result, argumentText.c_str());
   std::fflush(stderr);
   return result;
 }

@@ -28,6 +28,12 @@ void NoteFileFailure(const char* action, const std::string& path, int error) {
   notes.seen.fileError = error;
 }
 
+void NoteUnreadableArgument(int number) {
+  Notes& notes = TheNotes();
+  std::lock_guard<std::mutex> lock(notes.mutex);
+  notes.seen.unreadableArgument = number;
+}
+
 void NoteAllocationFailure() {
   Notes& notes = TheNotes();
   std::lock_guard<std::mutex> lock(notes.mutex);

@@ -10,6 +10,8 @@ namespace platform {
 
 // A file call failed: `action` ("create", "write", ...), the host path, errno.
 void NoteFileFailure(const char* action, const std::string& path, int error);
+// Argument `number` (1 = the first) is not valid UTF-8.
+void NoteUnreadableArgument(int number);
 // An allocation failed.
 void NoteAllocationFailure();
 // A request for `url` (its host with the port, as sent) is under way.

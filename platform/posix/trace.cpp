@@ -2,14 +2,13 @@
 #include "platform/trace.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "platform/posix/utf.h"
 
 void OutputDebugStringW(LPCWSTR text) {
-  if (std::getenv("ZEMLIK_TRACE") == nullptr) return;
-  std::string line = platform::Utf16ToUtf8(text);
+  if (!platform::TraceMirrored()) return;
+  std::string line = platform::MaskPasswords(std::string_view(platform::Utf16ToUtf8(text)));
   line.push_back('\n');
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);

@@ -7,16 +7,15 @@
 
 namespace platform {
 
-int RunWinMain(int argc, char** argv, int (*winMain)(HINSTANCE, HINSTANCE, LPWSTR, int),
-               void (*report)(int exitCode, LPCWSTR argumentText)) {
+int RunWinMain(int argc, char** argv, const Program& program) {
   int count = 0;
   LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
   std::wstring text = words != nullptr ? BuildArgumentText(count, words) : std::wstring();
   if (words != nullptr) LocalFree(words);
   const std::wstring argumentText = text;
-  int result = winMain(nullptr, nullptr, text.data(), SW_SHOWNORMAL);
+  int result = program.winMain(nullptr, nullptr, text.data(), SW_SHOWNORMAL);
   std::fflush(stdout);
-  report(result, argumentText.c_str());
+  program.report(result, argumentText.c_str());
   std::fflush(stderr);
   return result;
 }

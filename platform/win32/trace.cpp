@@ -2,7 +2,7 @@
 // Win32 code only.
 #include "platform/trace.h"
 
-#include <cstdlib>
+#include <string>
 
 #include "platform/win32/console.h"
 
@@ -10,8 +10,8 @@ namespace platform {
 
 void TraceOutputDebugStringW(LPCWSTR text) {
   ::OutputDebugStringW(text);
-  if (std::getenv("ZEMLIK_TRACE") == nullptr) return;
-  WriteStandard(STD_ERROR_HANDLE, text, L"\n");
+  if (!TraceMirrored()) return;
+  WriteStandard(STD_ERROR_HANDLE, MaskPasswords(std::wstring_view(text)).c_str(), L"\n");
 }
 
 }  // namespace platform
