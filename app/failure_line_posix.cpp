@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <string_view>
 
 #include "app/command_line.h"
 #include "app/entry.h"
@@ -22,8 +23,9 @@
 
 namespace {
 
-// A quoted value is cut to this many characters, its end shown as "...".
-constexpr SIZE_T kQuotedLength = 60;
+// A value shown in the line (an argument, a URL) is cut to this many characters, its end
+// shown as "...".
+constexpr SIZE_T kShownLength = 80;
 
 std::string Utf8(LPCWSTR text, SIZE_T length) {
   if (length == 0) return std::string();
@@ -37,11 +39,19 @@ std::string Utf8(LPCWSTR text, SIZE_T length) {
 std::string Utf8(LPCWSTR text) { return Utf8(text, wcslen(text)); }
 
 // A value shown in the line: its passwords masked, cut to a readable length.
-std::string Quoted(LPCWSTR text) {
-  const auto shown = platform::MaskPasswords(std::basic_string_view<WCHAR>(text));
-  if (shown.size() <= kQuotedLength) return "\"" + Utf8(shown.c_str(), shown.size()) + "\"";
-  return "\"" + Utf8(shown.c_str(), kQuotedLength - 3) + "...\"";
+std::string Shown(std::string_view utf8) {
+  const std::string shown = platform::MaskPasswords(utf8);
+  SIZE_T characters = 0;
+  SIZE_T cut = 0;
+  for (SIZE_T i = 0; i < shown.size(); ++i) {
+    if ((shown[i] & 0xC0) == 0x80) continue;  // inside a character
+    if (characters == kShownLength - 3) cut = i;
+    ++characters;
+  }
+  return characters <= kShownLength ? shown : shown.substr(0, cut) + "...";
 }
+
+std::string Quoted(LPCWSTR text) { return "\"" + Shown(Utf8(text)) + "\""; }
 
 std::string Hex(DWORD value) {
   char text[16];
@@ -118,6 +128,8 @@ std::string InternetError(DWORD error) {
   switch (error) {
     case ERROR_INTERNET_NAME_NOT_RESOLVED:
       return "the host or proxy name cannot be resolved";
+    case ERROR_INTERNET_INVALID_PROXY_REQUEST:
+      return "the proxy setting cannot be used";
     case ERROR_INTERNET_CANNOT_CONNECT:
       return "the host or proxy cannot be reached";
     case ERROR_INTERNET_TIMEOUT:
@@ -154,10 +166,19 @@ std::string Readable(std::string url) {
 
 // What the last request came to.
 std::string Request(const platform::HostFailure& host) {
-  const std::string url = host.requestUrl.empty() ? "the server" : Readable(host.requestUrl);
+  const std::string url =
+      host.requestUrl.empty() ? "the server" : Shown(Readable(host.requestUrl));
   const bool hasError = Outcome.lastError != 0;
+  if (Outcome.requestResult == kRequestHttpError && Outcome.httpStatus == 401) {
+    return "the server answered 401 for " + url +
+           ": it asks for a login, and a user name and password in the URL are not used";
+  }
   if (Outcome.requestResult == kRequestHttpError) {
     return "the server answered " + std::to_string(Outcome.httpStatus) + " for " + url;
+  }
+  if (host.tunnelRefusal != 0) {
+    return "the proxy refused to connect to " + url + " (it answered " +
+           std::to_string(host.tunnelRefusal) + ")";
   }
   if (Outcome.requestResult == kRequestBodyBroken) {
     std::string counts = std::to_string(Outcome.received);
@@ -185,7 +206,7 @@ std::string Failed(const platform::HostFailure& host) {
     what = "cannot " + host.fileAction + " " + host.filePath + ": " +
            std::strerror(host.fileError);
   } else if (host.urlRefused) {
-    what = "cannot read the URL \"" + host.refusedUrl + "\"";
+    what = "cannot read the URL \"" + Shown(host.refusedUrl) + "\"";
   } else if (Outcome.job == kListUrl && Outcome.stage == kStageFetch) {
     what = "no URL given (/u:)";
   } else if (Outcome.result == kJobBooklistBadMonth) {

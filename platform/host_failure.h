@@ -23,6 +23,7 @@ struct HostFailure {
   // for why its transfer failed (empty when it did not).
   std::string requestUrl;
   std::string transferError;
+  int tunnelRefusal = 0;  // the status with which a proxy refused an https tunnel
   // The first argument (1 = the first) that is not valid UTF-8, 0 when all are.
   int unreadableArgument = 0;
   // A URL that InternetCrackUrlW refused (empty for an empty one).

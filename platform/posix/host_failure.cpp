@@ -45,12 +45,14 @@ void NoteRequest(const std::string& url) {
   std::lock_guard<std::mutex> lock(notes.mutex);
   notes.seen.requestUrl = url;
   notes.seen.transferError.clear();
+  notes.seen.tunnelRefusal = 0;
 }
 
-void NoteRequestFailure(const std::string& detail) {
+void NoteRequestFailure(const std::string& detail, int tunnelRefusal) {
   Notes& notes = TheNotes();
   std::lock_guard<std::mutex> lock(notes.mutex);
   notes.seen.transferError = detail;
+  notes.seen.tunnelRefusal = tunnelRefusal;
 }
 
 void NoteBadUrl(const std::string& url) {

@@ -16,8 +16,9 @@ void NoteUnreadableArgument(int number);
 void NoteAllocationFailure();
 // A request for `url` (its host with the port, as sent) is under way.
 void NoteRequest(const std::string& url);
-// Why the last request failed, in libcurl's words.
-void NoteRequestFailure(const std::string& detail);
+// Why the last request failed, in libcurl's words, and the status with which a proxy
+// refused its https tunnel (0: none did).
+void NoteRequestFailure(const std::string& detail, int tunnelRefusal);
 // A URL that InternetCrackUrlW refused (empty for a null one).
 void NoteBadUrl(const std::string& url);
 

@@ -141,7 +141,7 @@ RequestPlan PlanOf(const Request& request, LPCWSTR headers, DWORD headersLength,
 // A failed exchange: its WinINet error for GetLastError, libcurl's words for the exit report.
 BOOL Failed(const Transfer& transfer) {
   SetLastError(transfer.error());
-  platform::NoteRequestFailure(transfer.detail());
+  platform::NoteRequestFailure(transfer.detail(), transfer.TunnelRefusal());
   return FALSE;
 }
 

@@ -60,6 +60,8 @@ class Transfer {
   // for it.
   virtual DWORD error() const = 0;
   virtual std::string detail() const = 0;
+  // The status with which a proxy refused to open an https tunnel, 0 when none did.
+  virtual int TunnelRefusal() const = 0;
 };
 
 // Sets libcurl up for the process; every call after the first does nothing.

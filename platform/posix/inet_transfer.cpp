@@ -1,6 +1,7 @@
 // The HTTP exchange behind WinINet's request handles, driven through libcurl.
 // libcurl is confined here: initialised once, each curl object owned, CURLcode mapped in ErrorOf().
 #include <curl/curl.h>
+#include <locale.h>
 
 #include <algorithm>
 #include <chrono>
@@ -59,6 +60,26 @@ DWORD ErrorOf(CURLcode code) {
       return ERROR_INTERNET_INTERNAL_ERROR;
   }
 }
+
+// libcurl turns a host name that is not ASCII into its IDNA form through libidn2, which reads
+// the name in the locale's character set; the layer's names are UTF-8 whatever the locale, so
+// the calls that drive curl run with a UTF-8 character type on their thread.
+class Utf8Names {
+ public:
+  Utf8Names() : previous_(Locale() != nullptr ? uselocale(Locale()) : nullptr) {}
+  ~Utf8Names() {
+    if (previous_ != nullptr) uselocale(previous_);
+  }
+  Utf8Names(const Utf8Names&) = delete;
+  Utf8Names& operator=(const Utf8Names&) = delete;
+
+ private:
+  static locale_t Locale() {
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);  // kept for good
+    return utf8;
+  }
+  locale_t previous_;
+};
 
 // Frees a curl object with its own cleanup call.
 template <class T, auto Free>
@@ -137,6 +158,7 @@ class CurlTransfer : public Transfer {
   int Status() const override { return responseReady_ ? status_ : 0; }
   DWORD error() const override { return error_; }
   std::string detail() const override { return errorText_; }
+  int TunnelRefusal() const override { return tunnelRefusal_; }
 
  private:
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
@@ -147,6 +169,7 @@ class CurlTransfer : public Transfer {
   template <class Ready>
   void DriveUntil(Ready ready);
   void CollectDone();
+  DWORD ErrorFor(CURLcode code);
   void Finish(DWORD error);
   void Resume();
 
@@ -165,6 +188,7 @@ class CurlTransfer : public Transfer {
   bool done_ = false;
   DWORD error_ = 0;
   char errorText_[CURL_ERROR_SIZE] = {};
+  int tunnelRefusal_ = 0;
   bool responseReady_ = false;
   int status_ = 0;
   bool sawLocation_ = false;
@@ -306,12 +330,35 @@ void CurlTransfer::Finish(DWORD error) {
 void CurlTransfer::CollectDone() {
   int left = 0;
   while (CURLMsg* message = curl_multi_info_read(multi_.get(), &left)) {
-    if (message->msg == CURLMSG_DONE) Finish(ErrorOf(message->data.result));
+    if (message->msg == CURLMSG_DONE) Finish(ErrorFor(message->data.result));
   }
+}
+
+// ErrorOf, told apart where curl's code covers more than one cause: a proxy setting that
+// cannot be parsed is no name that failed to resolve, and a time limit that ran out before
+// any connection was made leaves the host unreached. Notes a refused https tunnel.
+DWORD CurlTransfer::ErrorFor(CURLcode code) {
+  long tunnel = 0;
+  if (code != CURLE_OK &&
+      curl_easy_getinfo(easy_.get(), CURLINFO_HTTP_CONNECTCODE, &tunnel) == CURLE_OK &&
+      tunnel >= 300) {
+    tunnelRefusal_ = static_cast<int>(tunnel);
+  }
+  curl_off_t connected = 0;
+  if (code == CURLE_COULDNT_RESOLVE_PROXY && std::strncmp(errorText_, "Unsupported proxy", 17) == 0) {
+    return ERROR_INTERNET_INVALID_PROXY_REQUEST;
+  }
+  if (code == CURLE_OPERATION_TIMEDOUT &&
+      curl_easy_getinfo(easy_.get(), CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK &&
+      connected == 0) {
+    return ERROR_INTERNET_CANNOT_CONNECT;
+  }
+  return ErrorOf(code);
 }
 
 template <class Ready>
 void CurlTransfer::DriveUntil(Ready ready) {
+  const Utf8Names names;
   while (!done_ && !ready()) {
     int running = 0;
     if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
