@@ -1,7 +1,8 @@
 // libFuzzer target for the UTF-8 decoder and encoder. The input is read twice:
 // as UTF-8 bytes for Utf8ToWide, and as UTF-16LE units for WideToUtf8. Checks:
-// results within their capacities, and decode(encode(w)) == w for any wide text
-// w (the encoder writes every unit on its own, the decoder passes those forms back).
+// results within their capacities, no ASCII byte lost to an ill-formed sequence, and
+// decode(encode(w)) == w for any wide text w (the encoder writes every unit on its own,
+// the decoder passes those forms back).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   platform::LocalPtr<WCHAR> ownedWide(wide);
   const std::u16string decoded(wide);
   if (decoded.size() > std::strlen(bytes.c_str())) Fail("Utf8ToWide beyond n units");
+  // An ASCII byte is never part of a sequence, so each one comes out (overlong forms may
+  // add more).
+  size_t asciiIn = 0, asciiOut = 0;
+  for (const char* b = bytes.c_str(); *b != 0; ++b) asciiIn += static_cast<unsigned char>(*b) < 0x80;
+  for (char16_t u : decoded) asciiOut += u < 0x80;
+  if (asciiOut < asciiIn) Fail("Utf8ToWide lost an ASCII byte");
   CheckRoundTrip(decoded);
 
   // As UTF-16LE, up to the first zero unit.

@@ -68,6 +68,11 @@ int Utf8ToWide(LPCSTR source, LPWSTR* result) {
   unsigned second = 0;
   for (SIZE_T i = 0; i < n; ++i) {
     const unsigned byte = in[i];
+    if (state != kStart && !IsContinuation(byte)) {
+      // The open sequence is ill-formed and dropped; the byte that broke it starts afresh,
+      // so that no well-formed character (a comma, a '<') is lost with it.
+      state = kStart;
+    }
     switch (state) {
       case kStart:
         if (byte < 0x80) {
@@ -85,41 +90,37 @@ int Utf8ToWide(LPCSTR source, LPWSTR* result) {
         // 0x80 to 0xBF and 0xF8 to 0xFF are dropped.
         break;
       case kSecondOfTwo:
-        if (IsContinuation(byte)) *out++ = static_cast<WCHAR>(((lead & 0x1F) << 6) | (byte & 0x3F));
+        *out++ = static_cast<WCHAR>(((lead & 0x1F) << 6) | (byte & 0x3F));
         state = kStart;
         break;
       case kSecondOfThree:
         first = byte;
-        state = IsContinuation(byte) ? kThirdOfThree : kStart;
+        state = kThirdOfThree;
         break;
       case kThirdOfThree:
-        if (IsContinuation(byte)) {
-          *out++ =
-              static_cast<WCHAR>(((lead & 0x0F) << 12) | ((first & 0x3F) << 6) | (byte & 0x3F));
-        }
+        *out++ = static_cast<WCHAR>(((lead & 0x0F) << 12) | ((first & 0x3F) << 6) | (byte & 0x3F));
         state = kStart;
         break;
       case kSecondOfFour:
         first = byte;
-        state = IsContinuation(byte) ? kThirdOfFour : kStart;
+        state = kThirdOfFour;
         break;
       case kThirdOfFour:
         second = byte;
-        state = IsContinuation(byte) ? kFourthOfFour : kStart;
+        state = kFourthOfFour;
         break;
-      case kFourthOfFour:
-        if (IsContinuation(byte)) {
-          const unsigned u = ((lead & 0x07) << 18) | ((first & 0x3F) << 12) |
-                             ((second & 0x3F) << 6) | (byte & 0x3F);
-          if (u >= 0x10000 && u <= 0x10FFFF) {
-            *out++ = static_cast<WCHAR>(0xD800 + ((u - 0x10000) >> 10));
-            *out++ = static_cast<WCHAR>(0xDC00 + ((u - 0x10000) & 0x3FF));
-          } else {
-            *out++ = kReplacement;
-          }
+      case kFourthOfFour: {
+        const unsigned u = ((lead & 0x07) << 18) | ((first & 0x3F) << 12) |
+                           ((second & 0x3F) << 6) | (byte & 0x3F);
+        if (u >= 0x10000 && u <= 0x10FFFF) {
+          *out++ = static_cast<WCHAR>(0xD800 + ((u - 0x10000) >> 10));
+          *out++ = static_cast<WCHAR>(0xDC00 + ((u - 0x10000) & 0x3FF));
+        } else {
+          *out++ = kReplacement;
         }
         state = kStart;
         break;
+      }
     }
   }
   // A sequence still open at the end is dropped.

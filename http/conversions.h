@@ -20,8 +20,9 @@ int AnsiToWide(LPCSTR source, LPWSTR* result);
 // more than two bytes for a character gets its result cut at a character boundary.
 int WideToAnsi(LPCWSTR source, LPSTR* result);
 // UTF-8 bytes to wide text; capacity 2n + 1 wide characters. Bytes outside a
-// well-formed sequence are dropped; a four-byte form outside U+10000..U+10FFFF
-// gives one U+FFFD.
+// well-formed sequence are dropped; a byte that breaks an open sequence drops only
+// the sequence and is read again, so no well-formed character goes with it. A
+// four-byte form outside U+10000..U+10FFFF gives one U+FFFD.
 int Utf8ToWide(LPCSTR source, LPWSTR* result);
 // Wide text to UTF-8; capacity 3n + 1 bytes. Each 16-bit unit is encoded on its
 // own, so a surrogate pair becomes two three-byte forms.
