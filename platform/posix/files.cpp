@@ -175,7 +175,7 @@ BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
     if (lstat(to.c_str(), &info) == 0) return FALSE;
   }
   if (rename(from.c_str(), to.c_str()) == 0) return TRUE;
-  platform::NoteFileFailure("write", to, errno);
+  platform::NoteFileFailure("rename", to, errno);
   return FALSE;
 }
 
