@@ -100,7 +100,14 @@ function(zemlik_layer name dir)
   endforeach()
 endfunction()
 
-# The calls platform/routes.h routes, as they appear when called.
-set(ZEMLIK_ROUTED_CALLS "(^|[^A-Za-z_:])(CreateFileW|GetTempFileNameW|DeleteFileW|MoveFileExW|\
-ReplaceFileW|GetFileAttributesW|LocalAlloc|GetLocalTime|MultiByteToWideChar|WideCharToMultiByte|ShellExecuteExW|\
-OutputDebugStringW|InternetOpenW|InternetConnectW|WinMain) *\\(")
+# The calls platform/routes.h routes, read from its #define lines (it is the one list), as
+# they appear when called.
+set(_zemlik_routes_h ${PROJECT_SOURCE_DIR}/platform/routes.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_zemlik_routes_h})
+file(STRINGS ${_zemlik_routes_h} _zemlik_routed REGEX "^#define [A-Za-z_][A-Za-z0-9_]* ")
+list(TRANSFORM _zemlik_routed REPLACE "^#define ([A-Za-z0-9_]+) .*" "\\1")
+if(NOT _zemlik_routed)
+  message(FATAL_ERROR "${_zemlik_routes_h} routes no call: its #define lines were not found")
+endif()
+list(JOIN _zemlik_routed "|" _zemlik_routed)
+set(ZEMLIK_ROUTED_CALLS "(^|[^A-Za-z_:])(${_zemlik_routed}) *\\(")

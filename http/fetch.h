@@ -7,12 +7,12 @@
 // Result codes of GetUrlText and GetUrlFile besides those of SendReqData (http/request.h),
 // which are passed through unchanged: among them kRequestBodyBroken (-106) and
 // kRequestHttpError (-107), so neither routine hands on a body that did not arrive whole or
-// an error page.
+// an error page, and kRequestWriteFailed (-108) for a raw body the file did not take whole.
 constexpr int kFetchOk = 0;
 constexpr int kFetchNoOutputFile = -111;  // the output file cannot be created or put in place
 constexpr int kFetchNoMemory = -112;      // a buffer, the post data or the response conversion
 constexpr int kFetchBadUrl = -113;        // the URL cannot be split (a null URL included)
-constexpr int kFetchWriteFailed = -114;   // the body could not be written whole
+constexpr int kFetchWriteFailed = -114;   // the decoded body's WriteLine failed
 
 // Both routines split `url` and request its path and query from its host. A negative `port`
 // means the URL's own port (its scheme's default when it names none); a non-negative one

@@ -152,7 +152,7 @@ TEST_F(FetchTest, WhatFailsLeavesTheOldFileAsItWas) {
   const auto bin = Fetch(At("/big", kCharsetBin)), sjis = Fetch(At("/big"));
   setrlimit(RLIMIT_FSIZE, &old);
   EXPECT_EQ(std::tuple(std::get<2>(bin), std::get<2>(sjis), std::get<3>(sjis)),
-            std::tuple(kFetchWriteFailed, kFetchWriteFailed, std::string("old")));
+            std::tuple(kRequestWriteFailed, kFetchWriteFailed, std::string("old")));
 #endif
   out_ = folder_.Join("missing/out.csv");
   EXPECT_EQ(std::get<2>(Fetch({server_.Url("/x"), kCharsetBin, server_.ClosedPort()})),

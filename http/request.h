@@ -13,8 +13,8 @@ constexpr int kRequestPostFailed = -104;    // HttpSendRequestW of a POST did no
 constexpr int kRequestGetFailed = -105;     // HttpSendRequestW of a GET did not return TRUE
 constexpr int kRequestBodyBroken = -106;    // the body did not arrive whole
 constexpr int kRequestHttpError = -107;     // the server answered with a status of 400 to 599
+constexpr int kRequestWriteFailed = -108;   // SendReqDataToFile: the file took less than given
 constexpr int kRequestNoMemory = -110;      // the body block could not be allocated
-constexpr int kRequestWriteFailed = -114;   // SendReqDataToFile: the file took less than given
 
 // Traces "SendReqData:sv=[..],mtd=[..],pg=[..],pst=.." into TraceBuffer, then requests the
 // object `pg` from server `sv` with method `mtd` ("POST" exactly sends `pst`, up to its zero

@@ -1,7 +1,8 @@
 // The Win32 calls the program reaches through the layer on Windows, routed in this one
 // place: those with a test seam (allocation, clock, trace, WinINet's time limits) or the
 // device-path rule (files, the connection-error display). Only the program's own code
-// includes it; the layer's files call the system's functions by their names.
+// includes it (directly or through platform/scoped.h); the layer's files call the system's
+// functions by their names.
 //
 // Each call is routed by a macro of its own name, as the system headers route their A/W
 // names. The platform headers above include every system header that declares one of

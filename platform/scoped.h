@@ -1,10 +1,12 @@
 // RAII holders for what the platform hands out, so every way out of a routine
-// frees what the routine took.
+// frees what the routine took. For the program's code only: it allocates through the
+// routed LocalAlloc (platform/routes.h), so no file of the layer itself may include it.
 #pragma once
 
 #include <memory>
 
 #include "platform/memory.h"
+#include "platform/routes.h"
 #include "platform/win32.h"
 
 namespace platform {
@@ -22,11 +24,7 @@ using LocalPtr = std::unique_ptr<T, LocalDeleter>;
 template <class T>
 LocalPtr<T[]> LocalAllocArray(SIZE_T count) {
   if (count > static_cast<SIZE_T>(-1) / sizeof(T)) return LocalPtr<T[]>();
-#if defined(_WIN32)
-  void* block = CountedLocalAlloc(LMEM_FIXED, count * sizeof(T));
-#else
   void* block = LocalAlloc(LMEM_FIXED, count * sizeof(T));
-#endif
   return LocalPtr<T[]>(static_cast<T*>(block));
 }
 

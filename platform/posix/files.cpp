@@ -1,4 +1,4 @@
-// Files and the device-path rule: generic POSIX code only.
+// Files, behind the device-path rule (common/device_path.cpp): generic POSIX code only.
 #include "platform/files.h"
 
 #include <errno.h>
@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/common/device_path.h"
 #include "platform/posix/host_failure_notes.h"
 #include "platform/posix/object.h"
 #include "platform/posix/utf.h"
@@ -30,36 +31,17 @@ class File : public platform::Object {
   const std::string path_;
 };
 
-constexpr char kMyDocuments[] = "My Documents";
-
 // The host path of a program path, creating "<root>/My Documents" when the path
 // lies there (and `create`). False when there is no root or the path is empty.
 bool Resolve(LPCWSTR path, std::string* out, bool create = true) {
-  if (path == nullptr || path[0] == 0) return false;
-  std::string text = platform::Utf16ToUtf8(path);
-  if (text[0] != '\\') {
-    *out = std::move(text);
-    return true;
-  }
-  for (char& c : text) {
-    if (c == '\\') c = '/';
-  }
-  const char* root = std::getenv("ZEMLIK_ROOT");
-  if (root == nullptr || root[0] == 0) root = std::getenv("HOME");
-  if (root == nullptr || root[0] == 0) return false;
-  std::string base(root);
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  if (base == "/") base.clear();
-
-  const std::size_t nameLength = sizeof(kMyDocuments) - 1;
-  if (create && text.compare(1, nameLength, kMyDocuments) == 0 &&
-      (text.size() == 1 + nameLength || text[1 + nameLength] == '/')) {
-    std::string folder = base + "/" + kMyDocuments;
-    // An existing folder (EEXIST) is the usual case; any other failure shows
-    // when the file itself is opened.
-    mkdir(folder.c_str(), 0777);
-  }
-  *out = base + text;
+  platform::ResolvedPath<char> host =
+      platform::ResolveDevicePath(platform::Utf16ToUtf8(path).c_str(), std::getenv("ZEMLIK_ROOT"),
+                                  std::getenv("HOME"), platform::kPosixPaths);
+  if (!host.ok()) return false;
+  // An existing folder (EEXIST) is the usual case; any other failure shows when the
+  // file itself is opened.
+  if (create && !host.folder.empty()) mkdir(host.folder.c_str(), 0777);
+  *out = std::move(host.path);
   return true;
 }
 
@@ -184,7 +166,7 @@ BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
     if (lstat(to.c_str(), &info) == 0) return FALSE;
   }
   if (rename(from.c_str(), to.c_str()) == 0) return TRUE;
-  platform::NoteFileFailure("write", to, errno);
+  platform::NoteFileFailure("rename", to, errno);
   return FALSE;
 }
 

@@ -1,16 +1,12 @@
 // Files: the device-path rule in front of the system's file calls. Win32 code only.
 #include "platform/files.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <cwchar>
 #include <string>
 
+#include "platform/common/device_path.h"
+
 namespace {
-
-constexpr wchar_t kMyDocuments[] = L"My Documents";
-
-bool IsDevicePath(LPCWSTR path) { return path[0] == L'\\' && path[1] != L'\\'; }
 
 std::wstring Environment(LPCWSTR name) {
   DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
@@ -24,24 +20,14 @@ std::wstring Environment(LPCWSTR name) {
 // The host path of a program path, creating "<root>\My Documents" when the path
 // lies there (and `create`). False when there is no root or the path is empty.
 bool Resolve(LPCWSTR path, std::wstring* out, bool create = true) {
-  if (path == nullptr || path[0] == 0) return false;
-  if (!IsDevicePath(path)) {
-    *out = path;
-    return true;
-  }
-  std::wstring root = Environment(L"ZEMLIK_ROOT");
-  if (root.empty()) root = Environment(L"USERPROFILE");
-  if (root.empty()) return false;
-  while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
-
-  const size_t nameLength = std::wcslen(kMyDocuments);
-  if (create && std::wcsncmp(path + 1, kMyDocuments, nameLength) == 0 &&
-      (path[1 + nameLength] == 0 || path[1 + nameLength] == L'\\')) {
-    // An existing folder is the usual case; any other failure shows when the
-    // file itself is opened.
-    CreateDirectoryW((root + L"\\" + kMyDocuments).c_str(), nullptr);
-  }
-  *out = root + path;
+  platform::ResolvedPath<WCHAR> host =
+      platform::ResolveDevicePath(path, Environment(L"ZEMLIK_ROOT").c_str(),
+                                  Environment(L"USERPROFILE").c_str(), platform::kWin32Paths);
+  if (!host.ok()) return false;
+  // An existing folder is the usual case; any other failure shows when the
+  // file itself is opened.
+  if (create && !host.folder.empty()) CreateDirectoryW(host.folder.c_str(), nullptr);
+  *out = std::move(host.path);
   return true;
 }
 
