@@ -10,6 +10,7 @@
 #include "platform/scoped.h"
 #include "platform/sync.h"
 #include "platform/text.h"
+#include "platform/time.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ constexpr const WCHAR* kMonthNames[13] = {
     TEXT("jul"), TEXT("aug"), TEXT("sep"), TEXT("oct"), TEXT("nov"), TEXT("dec"),
 };
 
+// How long a job waits for the connection manager to report the connection up.
 constexpr DWORD kConnectWaitMs = 20000;
 
 // Every source is fetched with GET, no post data, the URL's own port and no
@@ -172,7 +174,8 @@ int RunJob(const CommandOptions* options) {
     ConnectedEvent = nullptr;
     return kJobAgentNotStarted;
   }
-  if (WaitForSingleObject(ConnectedEvent, kConnectWaitMs) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(ConnectedEvent, platform::ConnectionWaitMs(kConnectWaitMs)) !=
+      WAIT_OBJECT_0) {
     StopAgent();
     return kJobNotConnected;
   }
