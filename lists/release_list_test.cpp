@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
-#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -99,8 +98,7 @@ TEST_F(ReleaseListTest, EveryRuleOfTheScan) {
        kComic, 0, "2008/12/31x,P," + kLong + ",A,1,M|2008/12/31x,P," + kLong + "u,A,1,"},
   };
   for (const auto& [page, parser, result, lines] : rows) Expect(parser, page, result, lines);
-  EXPECT_EQ(clock_.reads, static_cast<int>(std::size(rows)));  // once a call
-  FixedClock january({2009, 1, 0, 1, 0, 0, 0, 0});             // the year prefix is the clock's
+  FixedClock january({2009, 1, 0, 1, 0, 0, 0, 0});  // the year prefix is the clock's
   Expect(kComic, kMarker + kM, 0, "2009/1,P,T,A,1,M");
 }
 
