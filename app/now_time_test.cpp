@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/routes.h"
 #include "tests/support/testing.h"
 
 namespace zemlik::test {
@@ -32,15 +31,6 @@ TEST(NowTime, WritesTheClockZeroPaddedWithItsTrailingBlank) {
   }
   EXPECT_EQ(WriteNow(folder.Join("missing/now.csv")), kNowTimeFileNotCreated);
   EXPECT_EQ(folder.List(), std::vector<std::string>{"now.csv"});
-  // Without a test clock the job reads ZEMLIK_CLOCK, weekday included.
-  for (auto [text, weekday] : {std::pair{"2008-12-21 03:03:17", 0},
-                               {"2000-02-29 00:00:00", 2},
-                               {"2009-01-01 00:00:00", 4}}) {
-    ScopedEnv clock({{"ZEMLIK_CLOCK", text}});
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    EXPECT_EQ(now.wDayOfWeek, weekday) << text;
-  }
 }
 
 }  // namespace
