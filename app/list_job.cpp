@@ -10,6 +10,7 @@
 #include "platform/scoped.h"
 #include "platform/sync.h"
 #include "platform/text.h"
+#include "platform/time.h"
 
 namespace {
 
@@ -152,7 +153,8 @@ int RunListJob(const CommandOptions* options) {
     ConnectedEvent = nullptr;
     return kJobAgentNotStarted;
   }
-  if (WaitForSingleObject(ConnectedEvent, kConnectWaitMs) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(ConnectedEvent, platform::ConnectionWaitMs(kConnectWaitMs)) !=
+      WAIT_OBJECT_0) {
     StopAgent();
     return kJobNotConnected;
   }

@@ -15,8 +15,8 @@
 namespace zemlik::test {
 namespace {
 
-// The job gives up after its 20 s, and Stop's 3 s run out while the worker is held in its
-// establish call: the event stays open, and the late worker can still set it.
+// The job gives up after its connection wait (shortened here), and Stop's 3 s run out while the
+// worker is held in its establish call: the event stays open, and the late worker can still set it.
 TEST(ListJob, AWorkerThatOutlivesStopFindsConnectedEventStillOpen) {
   struct Held : platform::ConnectionManager {
     HRESULT Establish(const CONNMGR_CONNECTIONINFO&, platform::ConnectionScript* script) override {
@@ -27,6 +27,7 @@ TEST(ListJob, AWorkerThatOutlivesStopFindsConnectedEventStillOpen) {
     std::atomic<bool> holding = true;
   } manager;
   platform::SetConnectionManagerForTesting(&manager);
+  platform::SetConnectionWaitForTesting(100);
   CommandOptions options{kListComicTa, {2008, 12}, nullptr, kCharsetSjis, {}};
   for (int kind : {0, static_cast<int>(kListNowTime), 6}) {
     options.kind = kind;
@@ -45,6 +46,7 @@ TEST(ListJob, AWorkerThatOutlivesStopFindsConnectedEventStillOpen) {
   CloseHandle(ConnectedEvent);
   ConnectedEvent = nullptr;
   platform::SetConnectionManagerForTesting(nullptr);
+  platform::SetConnectionWaitForTesting(0);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The local clock.
+// The local clock, and how long a job waits for its connection.
 #pragma once
 
 #include "platform/win32.h"
@@ -33,5 +33,10 @@ class Clock {
 // reading used by end-to-end tests (read at each call; a malformed or impossible
 // value is ignored).
 void SetClockForTesting(Clock* clock);
+
+// Test seam: how long a job waits for its data connection. `wait` itself, unless a test set
+// a shorter wait with SetConnectionWaitForTesting (0 restores the program's own).
+DWORD ConnectionWaitMs(DWORD wait);
+void SetConnectionWaitForTesting(DWORD ms);
 
 }  // namespace platform

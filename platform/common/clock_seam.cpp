@@ -1,5 +1,5 @@
-// The clock seam and the fixed reading of ZEMLIK_CLOCK: portable code shared by the POSIX and
-// Win32 layers.
+// The time seams (the clock, with the fixed reading of ZEMLIK_CLOCK, and the connection wait):
+// portable code shared by the POSIX and Win32 layers.
 #include "platform/common/clock_seam.h"
 
 #include <atomic>
@@ -9,6 +9,7 @@ namespace platform {
 namespace {
 
 std::atomic<Clock*> g_clock{nullptr};
+std::atomic<DWORD> g_connectionWait{0};
 
 bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -69,5 +70,12 @@ bool ReadSeamedClock(SYSTEMTIME* out) {
 }
 
 void SetClockForTesting(Clock* clock) { g_clock.store(clock); }
+
+DWORD ConnectionWaitMs(DWORD wait) {
+  const DWORD shorter = g_connectionWait.load();
+  return shorter != 0 && shorter < wait ? shorter : wait;
+}
+
+void SetConnectionWaitForTesting(DWORD ms) { g_connectionWait.store(ms); }
 
 }  // namespace platform

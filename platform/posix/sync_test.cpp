@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 
 #include "platform/inet.h"
@@ -29,22 +28,21 @@ TEST(Sync, WhatIsNoWaitableFailsAndAClosedHandleEndsAWait) {
   EXPECT_EQ(InternetConnectW(session, u"h", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0),
             nullptr);
   EXPECT_EQ(CreateEventW(nullptr, FALSE, FALSE, u"named"), nullptr);
-  // A thread's handle is set when it ends; a wait that a close overtakes touches nothing freed.
-  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr),
-         closing = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  // A thread's handle is set when it ends.
+  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   auto waitFor = [](LPVOID event) -> DWORD { return WaitForSingleObject(event, INFINITE); };
   HANDLE thread = CreateThread(nullptr, 0, waitFor, go, 0, nullptr);
-  std::atomic<DWORD> woken{0};
-  std::thread overtaken([&] {
-    HANDLE both[2] = {closing, thread};
-    woken = WaitForMultipleObjects(2, both, FALSE, INFINITE);
-  });
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // A wait that a close overtakes touches nothing freed: only a sanitizer sees that, and only the
+  // scheduler puts the close inside the wait, so this part is built for the sanitizers alone.
+  HANDLE closing = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE both[2] = {closing, thread};
+  std::jthread overtaken(WaitForMultipleObjects, 2, both, FALSE, INFINITE);
   Sleep(20);
   EXPECT_TRUE(CloseHandle(closing));
+#endif
   SetEvent(go);
-  overtaken.join();
-  EXPECT_TRUE(woken == WAIT_OBJECT_0 + 1 || woken == WAIT_FAILED);
-  EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
   for (HANDLE handle : {once, go, thread}) CloseHandle(handle);
 }
 

@@ -113,8 +113,7 @@ class FixedClock : public platform::Clock {
  public:
   explicit FixedClock(SYSTEMTIME reading = {2008, 12, 0, 21, 3, 3, 17, 0});
   ~FixedClock() override { platform::SetClockForTesting(nullptr); }
-  void Now(SYSTEMTIME* out) override { ++reads, *out = reading_; }
-  int reads = 0;
+  void Now(SYSTEMTIME* out) override { *out = reading_; }
 
  private:
   SYSTEMTIME reading_;
