@@ -107,9 +107,12 @@ int RunReleaseList(const ListSource& source, const CommandOptions* options) {
   }
   url.reset();
   LocalPtr<WCHAR> pageText(page);
+  // The records carry the year of the list asked for, not the clock's: December's run for
+  // January's list must not date January's books a year early.
+  const WORD year = options->targetDate.wYear;
   const int parsed = source.kind == kListComicTa
-                         ? ParseComicList(pageText.get(), options->outputPath)
-                         : ParseBunkoList(pageText.get(), options->outputPath);
+                         ? ParseComicList(pageText.get(), options->outputPath, year)
+                         : ParseBunkoList(pageText.get(), options->outputPath, year);
   // A malformed page still gave the records before it; a file that could not
   // be made or written did not.
   return parsed == kListFileNotCreated || parsed == kListWriteFailed ? kJobListNotWritten

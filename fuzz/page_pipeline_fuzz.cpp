@@ -75,8 +75,8 @@ size_t Cp932Length(const std::string& line, size_t begin, size_t end) {
   return count;
 }
 
-void CheckList(int (*parser)(LPCWSTR, LPCWSTR), const char* header, LPCWSTR text) {
-  const int result = parser(text, OutputPath().c_str());
+void CheckList(int (*parser)(LPCWSTR, LPCWSTR, WORD), const char* header, LPCWSTR text) {
+  const int result = parser(text, OutputPath().c_str(), 2008);
   if (result != 0 && result != -101) Fail("parser result neither 0 nor -101");
   const std::string file = ReadOutput();
   const std::string first = std::string(header) + "\r\n";

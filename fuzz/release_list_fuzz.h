@@ -58,10 +58,12 @@ inline std::size_t Cp932Length(const std::string& line) {
   return count;
 }
 
-inline int RunReleaseList(int (*parser)(LPCWSTR, LPCWSTR), const char* header, const uint8_t* data,
-                          size_t size) {
+inline int RunReleaseList(int (*parser)(LPCWSTR, LPCWSTR, WORD), const char* header,
+                          const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const unsigned long failAt = data[0] % 16;
+  // The top bit asks for the largest year: a five-digit prefix leaves the date less room.
+  const WORD year = (data[0] & 0x80) != 0 ? 65535 : 2008;
   std::u16string text;
   for (size_t i = 1; i + 1 < size; i += 2) {
     text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
@@ -69,7 +71,7 @@ inline int RunReleaseList(int (*parser)(LPCWSTR, LPCWSTR), const char* header, c
 
   platform::ResetAllocationCountForTesting();
   platform::SetAllocationFailureForTesting(failAt);
-  const int result = parser(text.c_str(), OutputPath().c_str());
+  const int result = parser(text.c_str(), OutputPath().c_str(), year);
   platform::SetAllocationFailureForTesting(0);
   // Only a failed allocation in WriteLine can make a write to /tmp fail.
   if ((result != 0 && result != -101 && result != 102) || (failAt == 0 && result == 102)) {

@@ -9,7 +9,6 @@
 #include "platform/routes.h"
 #include "platform/scoped.h"
 #include "platform/text.h"
-#include "platform/time.h"
 
 namespace {
 
@@ -98,14 +97,12 @@ class ListScanner {
   ListScanner(const ListLayout& layout, LPCWSTR text, HANDLE file)
       : layout_(layout), text_(text), file_(file) {}
 
-  // Writes the header, reads the clock once for the year prefix, scans the whole
-  // text and returns the result of the parser.
-  int Run() {
+  // Writes the header, puts the year prefix in the date buffer, scans the whole text and
+  // returns the result of the parser.
+  int Run(WORD year) {
     if (WriteLine(file_, layout_.header) != kLineWritten) writeFailed_ = true;
 
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    StringCchPrintfW(date_, kDateBufferSize, TEXT("%04d/"), static_cast<int>(now.wYear));
+    StringCchPrintfW(date_, kDateBufferSize, TEXT("%04d/"), static_cast<int>(year));
     prefixLength_ = wcslen(date_);
 
     const int state = Scan();
@@ -197,7 +194,7 @@ class ListScanner {
 
   // The date is the text from the field start to the character before the first
   // U+3000 of the separator at `cursor`; kept behind the year prefix, cut to what
-  // the buffer holds (6 characters behind a four-digit year).
+  // the buffer holds (6 characters behind a four-digit year, 5 behind a five-digit one).
   void CaptureDate(SIZE_T fieldStart, SIZE_T cursor) {
     SIZE_T count = cursor - fieldStart - 1;
     const SIZE_T room = kDateBufferSize - 1 - prefixLength_;
@@ -247,21 +244,21 @@ class ListScanner {
 // The file takes the place of an existing one once the scan has ended, also when it
 // stopped in error: the records before the stop are the result. A line that was not
 // written leaves the old file as it was.
-int ParseList(const ListLayout& layout, LPCWSTR text, LPCWSTR outputPath) {
+int ParseList(const ListLayout& layout, LPCWSTR text, LPCWSTR outputPath, WORD year) {
   PendingOutputFile file(outputPath);
   if (!file.valid()) return kListFileNotCreated;
   ListScanner scanner(layout, text ? text : TEXT(""), file.handle());
-  const int result = scanner.Run();
+  const int result = scanner.Run(year);
   if (result == kListWriteFailed) return result;
   return file.Commit() ? result : kListFileNotCreated;
 }
 
 }  // namespace
 
-int ParseComicList(LPCWSTR text, LPCWSTR outputPath) {
-  return ParseList(kComicLayout, text, outputPath);
+int ParseComicList(LPCWSTR text, LPCWSTR outputPath, WORD year) {
+  return ParseList(kComicLayout, text, outputPath, year);
 }
 
-int ParseBunkoList(LPCWSTR text, LPCWSTR outputPath) {
-  return ParseList(kBunkoLayout, text, outputPath);
+int ParseBunkoList(LPCWSTR text, LPCWSTR outputPath, WORD year) {
+  return ParseList(kBunkoLayout, text, outputPath, year);
 }

@@ -14,8 +14,10 @@ constexpr int kListStoppedInError = -101;  // a malformed entry or no memory for
 constexpr int kListFileNotCreated = 101;   // the file cannot be created or put in place
 constexpr int kListWriteFailed = 102;      // the scan ran, but a line was not written in full
 
-// `text` is only read. The file at `outputPath` is replaced by the header and the records
-// once the scan has ended (PendingOutputFile), also after a stop in error (the records
-// before it are kept); on 101 and 102 an existing file stays as it was.
-int ParseComicList(LPCWSTR text, LPCWSTR outputPath);
-int ParseBunkoList(LPCWSTR text, LPCWSTR outputPath);
+// `text` is only read. Each record's date is the page's month and day behind `year`, the
+// year of the list that was asked for, as "%04d/" (a page shows no year). The file at
+// `outputPath` is replaced by the header and the records once the scan has ended
+// (PendingOutputFile), also after a stop in error (the records before it are kept); on 101
+// and 102 an existing file stays as it was.
+int ParseComicList(LPCWSTR text, LPCWSTR outputPath, WORD year);
+int ParseBunkoList(LPCWSTR text, LPCWSTR outputPath, WORD year);

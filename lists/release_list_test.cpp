@@ -14,7 +14,7 @@
 namespace zemlik::test {
 namespace {
 
-using Parser = int (*)(LPCWSTR, LPCWSTR);
+using Parser = int (*)(LPCWSTR, LPCWSTR, WORD);
 constexpr Parser kComic = ParseComicList, kBunko = ParseBunkoList;
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
@@ -36,7 +36,7 @@ const std::string kB = Entry({"1", "P", "C", "T", "A", "1"}, "");
 class ReleaseListTest : public ::testing::Test {
  protected:
   int Parse(Parser parser, const std::string& page) {
-    return parser(Utf16(Replaced(page, "␣", "\u3000")).c_str(), Utf16(path_).c_str());
+    return parser(Utf16(Replaced(page, "␣", "\u3000")).c_str(), Utf16(path_).c_str(), year_);
   }
   // Parses `page` for `result` and a file of the header, then `lines` ('|' between them).
   void Expect(Parser parser, const std::string& page, int result, const std::string& lines) {
@@ -48,7 +48,7 @@ class ReleaseListTest : public ::testing::Test {
               Cp932(Replaced(header + "|" + lines + (lines.empty() ? "" : "|"), "|", "\r\n")));
   }
 
-  FixedClock clock_;
+  WORD year_ = 2008;  // of the list asked for
   TempFolder folder_;
   std::string path_ = folder_.Join("monthlist.csv");
 };
@@ -96,8 +96,13 @@ TEST_F(ReleaseListTest, EveryRuleOfTheScan) {
        kComic, 0, "2008/12/31x,P," + kLong + ",A,1,M|2008/12/31x,P," + kLong + "u,A,1,"},
   };
   for (const auto& [page, parser, result, lines] : rows) Expect(parser, page, result, lines);
-  FixedClock january({2009, 1, 0, 1, 0, 0, 0, 0});  // the year prefix is the clock's
+  // The year is the list's, whatever the clock says; a fifth digit leaves five for the date.
+  FixedClock december;
+  year_ = 2009;
   Expect(kComic, kMarker + kM, 0, "2009/1,P,T,A,1,M");
+  year_ = 65535;
+  Expect(kBunko, kMarker + Entry({"12/31x", "P", "C", "T", "A", "1"}, "</table>"), 0,
+         "65535/12/31,P,C,T,A,1");
 }
 
 // Each allocation of a scan that stops in error failing in turn: a line not written keeps the

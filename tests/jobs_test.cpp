@@ -56,6 +56,8 @@ TEST_F(JobsTest, EveryJobStoresWhatItFetched) {
   server_.Add("/comic/comic0811_listdate.html",  // stops at a malformed entry
               Cp932("件を表示します。<li>11/05　　講談社　　海辺　　青山　　\\450　　新刊　　</"
                     "li><li>11/12　x</li>"));
+  server_.Add("/bunko/bunko0901_listdate.html",
+              Cp932("件を表示します。<li>1/05　　講談社　　新刊　　海辺　　青山　　\\450　　</table>"));
   server_.Add("*", "<html>no list this month</html>");
   const std::string header = "date,company,title,author,price,memo\r\n",
                     none = "<html>no list this month</html>\r\n", comic = kShop + kComicPath,
@@ -77,8 +79,10 @@ TEST_F(JobsTest, EveryJobStoresWhatItFetched) {
        Cp932("ノート\n") + "\r\n"},
       {"/k:comic-ta|/d:2008/11", kShop + "/comic/comic0811_listdate.html", "monthlist.csv",
        Cp932(header + "2008/11/05,講談社,海辺,青山,450,新刊\r\n")},
-      // The year and month from /d: name the source; the records' year is the clock's.
+      // The year and month from /d: name the source and date the records, whatever the clock.
       {"/k:comic-ta|/d:1999/12", kShop + "/comic/comic-112_listdate.html", "monthlist.csv", header},
+      {"/k:bunko-ta|/d:2009/1", kShop + "/bunko/bunko0901_listdate.html", "monthlist.csv",
+       Cp932("date,company,category,title,author,price\r\n2009/1/05,講談社,新刊,海辺,青山,450\r\n")},
       {"/k:comic-wf|/d:2008/0", booklist + "08.csv", "monthlist.csv", none},
       {"/k:comic-wf|/d:2010/1", booklist + "jan10.csv", "monthlist.csv", none},
       // nowtime: no request, /d: ignored; output words with blanks are quoted for the device.
