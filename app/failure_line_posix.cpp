@@ -227,7 +227,10 @@ void ReportFailure(int exitCode, LPCWSTR argumentText) {
   if (exitCode != kExitRejected && exitCode != kExitJobFailed) return;
   const platform::HostFailure host = platform::LastHostFailure();
   std::string line = "zemlik: ";
-  if (exitCode == kExitRejected) {
+  if (host.unreadableClock) {
+    line += "nothing was run: ZEMLIK_CLOCK is \"" + Shown(host.clockValue) +
+            "\", which is no time (give YYYY-MM-DD hh:mm:ss)";
+  } else if (exitCode == kExitRejected) {
     line += Rejected(host, argumentText) + "; run zemlik without arguments to see the usage";
   } else {
     line += Failed(host);

@@ -5,5 +5,5 @@
 #include "platform/entry.h"
 
 int main(int argc, char** argv) {
-  return platform::RunWinMain(argc, argv, {WinMain, ReportFailure, kExitRejected});
+  return platform::RunWinMain(argc, argv, {WinMain, ReportFailure, kExitRejected, kExitJobFailed});
 }

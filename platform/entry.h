@@ -30,14 +30,17 @@ struct Program {
   // The exit code of a command line that the host cannot turn into the argument text: the
   // program's own for a rejected one.
   int rejectedExitCode;
+  // The exit code of a run that the host cannot start (an unreadable ZEMLIK_CLOCK): the
+  // program's own for a failed job.
+  int failedExitCode;
 };
 
 // Calls program.winMain(nullptr, nullptr, text, SW_SHOWNORMAL) with the rebuilt text in
 // a writable zero-terminated buffer, flushes standard output, hands the result and the
 // text as it was built to program.report, flushes standard error, and returns winMain's
-// result as the exit code. On POSIX an argument that is not valid UTF-8 ends the run
-// before winMain with program.rejectedExitCode (LastHostFailure names the argument), as
-// no text can be made of it. On Windows argc and argv are not used: the words come from
+// result as the exit code. An unreadable ZEMLIK_CLOCK ends the run before winMain with
+// program.failedExitCode; on POSIX so does an argument that is not valid UTF-8, with
+// program.rejectedExitCode, as no text can be made of it (LastHostFailure names either). On Windows argc and argv are not used: the words come from
 // GetCommandLineW, so they are not limited to the ANSI code page.
 int RunWinMain(int argc, char** argv, const Program& program);
 

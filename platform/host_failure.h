@@ -26,6 +26,9 @@ struct HostFailure {
   int tunnelRefusal = 0;  // the status with which a proxy refused an https tunnel
   // The first argument (1 = the first) that is not valid UTF-8, 0 when all are.
   int unreadableArgument = 0;
+  // A ZEMLIK_CLOCK that is no time, which kept the run from starting.
+  bool unreadableClock = false;
+  std::string clockValue;
   // A URL that InternetCrackUrlW refused (empty for an empty one).
   bool urlRefused = false;
   std::string refusedUrl;

@@ -30,8 +30,8 @@ class Clock {
 
 // Installs `clock` (not owned) for GetLocalTime; null restores the host clock.
 // Without one, GetLocalTime honours ZEMLIK_CLOCK="YYYY-MM-DD hh:mm:ss", a fixed
-// reading used by end-to-end tests (read at each call; a malformed or impossible
-// value is ignored).
+// reading used by end-to-end tests (read at each call). A malformed or impossible
+// value keeps the run from starting at all (RunWinMain, platform/entry.h).
 void SetClockForTesting(Clock* clock);
 
 // Test seam: how long a job waits for its data connection. `wait` itself, unless a test set

@@ -77,6 +77,9 @@ TEST_F(JobsTest, EveryJobStoresWhatItFetched) {
        "files.example/data.bin?m=12", "d", raw},
       {"/k:url|/u:http://files.example/note.txt|/c:utf8", "files.example/note.txt", "monthlist.csv",
        Cp932("ノート\n") + "\r\n"},
+      // A host name beyond ASCII goes out in its IDNA form.
+      {"/k:url|/u:http://日本.example/note.txt|/c:utf8", "xn--wgv71a.example/note.txt",
+       "monthlist.csv", Cp932("ノート\n") + "\r\n"},
       {"/k:comic-ta|/d:2008/11", kShop + "/comic/comic0811_listdate.html", "monthlist.csv",
        Cp932(header + "2008/11/05,講談社,海辺,青山,450,新刊\r\n")},
       // The year and month from /d: name the source and date the records, whatever the clock.
@@ -121,41 +124,61 @@ TEST_F(JobsTest, NoArgumentsShowTheUsageTextAndTouchNothing) {
 TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
   server_.Add("/gone", "<html>gone</html>", R"("status":404)");
   server_.Add("/cut", std::string(5000, 'c'), R"("cut_after":1000)");
-  const std::tuple<std::string, std::string, std::string> rows[] = {
-      // words, ZEMLIK_CONNMGR
-      {"/k:comic-tx", "", "command line rejected at \"comic-tx\""},
-      {"/d:2008/1x|/k:nowtime", "", "command line rejected at \"x /k:nowtime\": not a month"},
-      {"/u:a|/u:b", "", "command line rejected at \"/u:b\""},
-      {"/c:SJIS", "", "command line rejected at \"SJIS\": no such charset"},
-      {"/k:nowtime|/o:\\My|Documents\\x.csv", "", "command line rejected at \"Documents"},
-      {"/k:comic-ta|/o:\\My Documents\\a.csv", "0x21",
+  server_.Add("/auth", "", R"("status":401,"headers":[["WWW-Authenticate","Basic realm=\"r\""]])");
+  const std::string unreached = "http://127.0.0.1:" + std::to_string(server_.FullPort());
+  const struct {
+    std::string words;
+    Env env;
+    std::string report;
+  } rows[] = {
+      {"/k:comic-tx", {}, "command line rejected at \"comic-tx\""},
+      {"/d:2008/1x|/k:nowtime", {}, "command line rejected at \"x /k:nowtime\": not a month"},
+      {"/u:a|/u:b", {}, "command line rejected at \"/u:b\""},
+      {"/c:SJIS", {}, "command line rejected at \"SJIS\": no such charset"},
+      {"/k:nowtime|/o:\\My|Documents\\x.csv", {}, "command line rejected at \"Documents"},
+      {"/k:tx|/u:http://alice:secret@h/", {}, "command line rejected at \"tx /u:http://alice:***@h/\""},
+      {"/k:nowtime|/o:\xff.csv", {}, "command line rejected: argument 2 is not valid UTF-8"},
+      {"/k:nowtime", {{"ZEMLIK_CLOCK", "2008-13-01 00:00:00"}},
+       "nothing was run: ZEMLIK_CLOCK is \"2008-13-01 00:00:00\", which is no time"},
+      {"/k:comic-ta|/o:\\My Documents\\a.csv", {{"ZEMLIK_CONNMGR", "0x21"}},
        "comic-ta failed: no data connection (it failed with status 0x21)"},
-      {"/k:comic-ta|/o:\\My Documents\\b.csv", "refuse", "comic-ta failed: no data connection"},
-      {"/k:bunko-ta|/o:\\My Documents\\c.csv", "0x40,100ms,0x20",
+      {"/k:comic-ta|/o:\\My Documents\\b.csv", {{"ZEMLIK_CONNMGR", "refuse"}},
+       "comic-ta failed: no data connection"},
+      {"/k:bunko-ta|/o:\\My Documents\\c.csv", {{"ZEMLIK_CONNMGR", "0x40,100ms,0x20"}},
        "bunko-ta failed: no data connection"},
-      {"/k:comic-wf|/o:\\My Documents\\d.csv", "0x40",
+      {"/k:comic-wf|/o:\\My Documents\\d.csv", {{"ZEMLIK_CONNMGR", "0x40"}},
        "comic-wf failed: no data connection within 20 s"},
-      {"/k:url|/u:http://files.example/gone", "", "url failed: the server answered 404"},
-      {"/k:url|/u:http://files.example/cut", "",
+      {"/k:url|/u:http://files.example/gone", {}, "url failed: the server answered 404"},
+      {"/k:url|/u:http://alice:pw@files.example/auth", {},
+       "url failed: the server answered 401 for http://files.example/auth: it asks for a login, "
+       "and a user name and password in the URL are not used"},
+      {"/k:url|/u:http://files.example/" + std::string(130000, 'a'), {},
+       "url failed: the server answered 404 for http://files.example/" + std::string(56, 'a') +
+           "...; no output file"},
+      {"/k:url|/u:http://files.example/cut", {},
        "url failed: the body broke off after 1000 of 5000 bytes"},
-      {"/k:url", "", "url failed: no URL given"},
-      {"/k:comic-wf|/d:2008/13", "", "comic-wf failed: there is no booklist for month 13"},
-      {"/k:nowtime|/o:\\missing\\now.csv", "", "nowtime failed: cannot create a file in"},
-      {"/k:bunko-ta|/o:\\missing\\list.csv", "", "bunko-ta failed: cannot create a file in"},
+      {"/k:url|/u:http://files.example/x", {{"http_proxy", "http://[bad"}},
+       "url failed: cannot fetch http://files.example/x: the proxy setting cannot be used"},
+      {"/k:url|/u:http://files.example/x", {{"http_proxy", unreached}, {"ZEMLIK_INET_TIMEOUT_MS", "500"}},
+       "url failed: cannot fetch http://files.example/x: the host or proxy cannot be reached"},
+      {"/k:url|/u:https://files.example/x", {{"https_proxy", server_.Url()}},
+       "url failed: the proxy refused to connect to https://files.example/x (it answered 404)"},
+      {"/k:url", {}, "url failed: no URL given"},
+      {"/k:comic-wf|/d:2008/13", {}, "comic-wf failed: there is no booklist for month 13"},
+      {"/k:nowtime|/o:\\missing\\now.csv", {}, "nowtime failed: cannot create a file in"},
+      {"/k:bunko-ta|/o:\\missing\\list.csv", {}, "bunko-ta failed: cannot create a file in"},
   };
   std::vector<Result> results(std::size(rows));
   std::vector<std::thread> runs;
   for (size_t i = 0; i < results.size(); ++i) {
-    const auto& [words, connection, report] = rows[i];
-    Env env;
-    if (!connection.empty()) env["ZEMLIK_CONNMGR"] = connection;
-    runs.emplace_back(
-        [&results, i, env, this, words = Words(words)] { results[i] = Zemlik(words, env); });
+    runs.emplace_back([&results, i, &rows, this] {
+      results[i] = Zemlik(Words(rows[i].words), rows[i].env);
+    });
   }
   for (std::thread& run : runs) run.join();
   for (size_t i = 0; i < results.size(); ++i) {
-    const auto& [words, connection, report] = rows[i];
-    SCOPED_TRACE(words);
+    const auto& [words, env, report] = rows[i];
+    SCOPED_TRACE(words.substr(0, 100));
     const std::string& err = results[i].err;
     const std::string last = err.substr(err.rfind('\n', err.size() - 2) + 1);
     EXPECT_EQ(results[i].exitCode, report.starts_with("command") ? 2 : 3);
@@ -165,7 +188,11 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
   }
   EXPECT_EQ(root_.List(), Names{"My Documents"});
   Names requests = RequestLines(),
-        expected = {ProxyGet("files.example", "/cut"), ProxyGet("files.example", "/gone"),
+        expected = {"CONNECT files.example:443 HTTP/1.1",
+                    ProxyGet("files.example", "/" + std::string(130000, 'a')),
+                    ProxyGet("files.example", "/auth"),
+                    ProxyGet("files.example", "/cut"),
+                    ProxyGet("files.example", "/gone"),
                     ProxyGet(kShop, kBunkoPath)};
   std::sort(requests.begin(), requests.end());
   EXPECT_EQ(requests, expected);
@@ -180,10 +207,12 @@ TEST_F(JobsTest, ALateConnectionIsWaitedForAndTraceLinesSayWhatHappened) {
   EXPECT_EQ(traced.exitCode, 3);
   EXPECT_EQ(traced.err.substr(0, traced.err.find('\n')),
             ("cs=1 cl=[/k:nowtime /d:2009/3 " + path).substr(0, 999));
-  const Result rejected = Zemlik({"/k:url", "/o:x", "/c:SJIS"}, {{"ZEMLIK_TRACE", "1"}});
-  EXPECT_EQ(
-      rejected.err.substr(0, rejected.err.find("zemlik:")),
-      "cs=1 cl=[/k:url /o:x /c:SJIS]\npcl:rc=-101 k=4 dt=2008/12 fn=[x]\n");
+  // What goes out has a URL's password masked; "0" turns the trace off.
+  const Names words = {"/u:http://a:pw@h/", "/o:x", "/c:SJIS"};
+  const Result rejected = Zemlik(words, {{"ZEMLIK_TRACE", "1"}});
+  EXPECT_EQ(rejected.err.substr(0, rejected.err.find("zemlik:")),
+            "cs=1 cl=[/u:http://a:***@h/ /o:x /c:SJIS]\npcl:rc=-101 k=1 dt=2008/12 fn=[x]\n");
+  EXPECT_TRUE(IsFailureReport(Zemlik(words, {{"ZEMLIK_TRACE", "0"}}).err));
 }
 
 }  // namespace

@@ -69,6 +69,13 @@ bool ReadSeamedClock(SYSTEMTIME* out) {
   return fixed != nullptr && ParseFixedClock(fixed, out);
 }
 
+const char* UnreadableFixedClock() {
+  const char* fixed = std::getenv("ZEMLIK_CLOCK");
+  SYSTEMTIME reading;
+  return fixed != nullptr && fixed[0] != '\0' && !ParseFixedClock(fixed, &reading) ? fixed
+                                                                                   : nullptr;
+}
+
 void SetClockForTesting(Clock* clock) { g_clock.store(clock); }
 
 DWORD ConnectionWaitMs(DWORD wait) {

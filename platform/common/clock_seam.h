@@ -10,4 +10,9 @@ namespace platform {
 // the one to read.
 bool ReadSeamedClock(SYSTEMTIME* out);
 
+// The value of ZEMLIK_CLOCK when it is set, not empty, and not a reading that
+// ReadSeamedClock takes; null otherwise. A run given one must not start: its files
+// would carry a time that nobody asked for.
+const char* UnreadableFixedClock();
+
 }  // namespace platform

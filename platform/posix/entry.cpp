@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/common/clock_seam.h"
 #include "platform/posix/host_failure_notes.h"
 #include "platform/posix/utf.h"
 #include "platform/shell.h"
@@ -48,6 +49,9 @@ int RunWinMain(int argc, char** argv, const Program& program) {
   int result = program.rejectedExitCode;
   if (const int word = UnreadableWord(argc, argv); word != 0) {
     NoteUnreadableArgument(word);
+  } else if (const char* clock = UnreadableFixedClock(); clock != nullptr) {
+    NoteUnreadableClock(clock);
+    result = program.failedExitCode;
   } else {
     result = program.winMain(nullptr, nullptr, text.data(), SW_SHOWNORMAL);
   }

@@ -34,6 +34,13 @@ void NoteUnreadableArgument(int number) {
   notes.seen.unreadableArgument = number;
 }
 
+void NoteUnreadableClock(const std::string& value) {
+  Notes& notes = TheNotes();
+  std::lock_guard<std::mutex> lock(notes.mutex);
+  notes.seen.unreadableClock = true;
+  notes.seen.clockValue = value;
+}
+
 void NoteAllocationFailure() {
   Notes& notes = TheNotes();
   std::lock_guard<std::mutex> lock(notes.mutex);

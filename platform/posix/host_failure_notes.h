@@ -12,6 +12,8 @@ namespace platform {
 void NoteFileFailure(const char* action, const std::string& path, int error);
 // Argument `number` (1 = the first) is not valid UTF-8.
 void NoteUnreadableArgument(int number);
+// ZEMLIK_CLOCK holds `value`, which is no time: the run does not start.
+void NoteUnreadableClock(const std::string& value);
 // An allocation failed.
 void NoteAllocationFailure();
 // A request for `url` (its host with the port, as sent) is under way.

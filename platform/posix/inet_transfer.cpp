@@ -170,6 +170,8 @@ class CurlTransfer : public Transfer {
   void DriveUntil(Ready ready);
   void CollectDone();
   DWORD ErrorFor(CURLcode code);
+  // Whether a connection (to the host, or to the proxy) was made.
+  bool Connected();
   void Finish(DWORD error);
   void Resume();
 
@@ -344,16 +346,17 @@ DWORD CurlTransfer::ErrorFor(CURLcode code) {
       tunnel >= 300) {
     tunnelRefusal_ = static_cast<int>(tunnel);
   }
-  curl_off_t connected = 0;
   if (code == CURLE_COULDNT_RESOLVE_PROXY && std::strncmp(errorText_, "Unsupported proxy", 17) == 0) {
     return ERROR_INTERNET_INVALID_PROXY_REQUEST;
   }
-  if (code == CURLE_OPERATION_TIMEDOUT &&
-      curl_easy_getinfo(easy_.get(), CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK &&
-      connected == 0) {
-    return ERROR_INTERNET_CANNOT_CONNECT;
-  }
+  if (code == CURLE_OPERATION_TIMEDOUT && !Connected()) return ERROR_INTERNET_CANNOT_CONNECT;
   return ErrorOf(code);
+}
+
+bool CurlTransfer::Connected() {
+  curl_off_t connectTime = 0;
+  return curl_easy_getinfo(easy_.get(), CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
+         connectTime > 0;
 }
 
 template <class Ready>
@@ -369,8 +372,10 @@ void CurlTransfer::DriveUntil(Ready ready) {
     if (done_ || ready()) break;
     auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity_);
     if (idle.count() >= timeoutMs_) {
-      std::snprintf(errorText_, sizeof errorText_, "nothing for %ld ms", timeoutMs_);
-      Finish(ERROR_INTERNET_TIMEOUT);
+      const bool connected = Connected();
+      std::snprintf(errorText_, sizeof errorText_,
+                    connected ? "nothing for %ld ms" : "no connection within %ld ms", timeoutMs_);
+      Finish(connected ? ERROR_INTERNET_TIMEOUT : ERROR_INTERNET_CANNOT_CONNECT);
       break;
     }
     int wait = static_cast<int>(std::min<long>(timeoutMs_ - idle.count(), 1000));

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "platform/common/clock_seam.h"
+
 namespace platform {
 
 int RunWinMain(int argc, char** argv, const Program& program) {
@@ -13,7 +15,9 @@ int RunWinMain(int argc, char** argv, const Program& program) {
   std::wstring text = words != nullptr ? BuildArgumentText(count, words) : std::wstring();
   if (words != nullptr) LocalFree(words);
   const std::wstring argumentText = text;
-  int result = program.winMain(nullptr, nullptr, text.data(), SW_SHOWNORMAL);
+  const int result = UnreadableFixedClock() != nullptr
+                         ? program.failedExitCode
+                         : program.winMain(nullptr, nullptr, text.data(), SW_SHOWNORMAL);
   std::fflush(stdout);
   program.report(result, argumentText.c_str());
   std::fflush(stderr);

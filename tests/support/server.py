@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The tests' HTTP/1.1 server on loopback; tests/support/testing.h is its C++ side.
 
-Usage: server.py STATE_DIR [--tls]. Prints "PORT <n> CLOSED <m>" once it listens on
-127.0.0.1:<n>; <m> is bound and never listens. --tls makes a test CA (STATE_DIR/ca.pem).
+Usage: server.py STATE_DIR [--tls]. Prints "PORT <n> CLOSED <m> FULL <k>" once it listens on
+127.0.0.1:<n>; <m> is bound and never listens; <k> listens with its queue full, so a new
+connection is never accepted. --tls makes a test CA (STATE_DIR/ca.pem).
 The first route of STATE_DIR/routes.json (read for every request) that matches answers:
   path ("*": any), status, headers (pairs; "{target}" in a value is the request's target),
   body (hex) or body_file (in STATE_DIR, whole), chunked (piece size), length (announced
@@ -141,7 +142,15 @@ if "--tls" in sys.argv:
     server.context.load_cert_chain(os.path.join(STATE, "server.pem"), os.path.join(STATE, "server.key"))
 closed = socket.socket()
 closed.bind(("127.0.0.1", 0))
-print("PORT %d CLOSED %d" % (server.server_address[1], closed.getsockname()[1]), flush=True)
+full = socket.socket()
+full.bind(("127.0.0.1", 0))
+full.listen(0)
+queued = [socket.socket() for _ in range(2)]
+for waiting in queued:  # the second one's handshake is never answered
+    waiting.setblocking(False)
+    waiting.connect_ex(full.getsockname())
+print("PORT %d CLOSED %d FULL %d" % (server.server_address[1], closed.getsockname()[1],
+                                     full.getsockname()[1]), flush=True)
 try:
     server.serve_forever(poll_interval=0.1)
 finally:

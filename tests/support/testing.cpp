@@ -125,7 +125,7 @@ ScopedEnv ScopedEnv::NoProxy() {
                     {"NO_PROXY", nullptr}});
 }
 
-// The server runs behind a shell that writes its "PORT <n> CLOSED <m>" line to the file
+// The server runs behind a shell that writes its "PORT <n> CLOSED <m> FULL <k>" line to the file
 // "port" and ends it once a file "stop" appears (or after 15 minutes, should the test die
 // first); under wine a Unix process has no standard handles to talk through.
 Server::Server(bool tls) : tls_(tls) {
@@ -139,8 +139,8 @@ Server::Server(bool tls) : tls_(tls) {
          tls ? "--tls" : ""});
   for (int waited = 0; port_ == 0 && waited < 30000; waited += 20) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::sscanf(ReadFileBytes(folder_.Join("port")).value_or("").c_str(), "PORT %d CLOSED %d",
-                &port_, &closedPort_);
+    std::sscanf(ReadFileBytes(folder_.Join("port")).value_or("").c_str(), "PORT %d CLOSED %d FULL %d",
+                &port_, &closedPort_, &fullPort_);
   }
 }
 

@@ -68,6 +68,7 @@ class Server {
   bool ok() const { return port_ > 0; }
   int port() const { return port_; }
   int ClosedPort() const { return closedPort_; }  // refuses connections
+  int FullPort() const { return fullPort_; }      // never accepts one: connecting times out
   std::string Url(const std::string& target = "") const;
   std::string CaFile() const { return folder_.Join("ca.pem"); }
   // Answers requests for `path` ("*": any) with `body`; `options` are more of the route's
@@ -81,7 +82,7 @@ class Server {
   bool tls_;
   TempFolder folder_;
   std::string routes_;
-  int port_ = 0, closedPort_ = 0;
+  int port_ = 0, closedPort_ = 0, fullPort_ = 0;
 };
 
 // "a|b c|d" as the words "a", "b c" and "d".
