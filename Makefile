@@ -1,6 +1,6 @@
 # The README's two commands: `make run` and `make test`. Each installs what the
 # host lacks, configures and builds, then runs.
-.PHONY: run test deps build test-asan test-tsan fuzz fuzz-smoke bench clean test-windows install package package-windows
+.PHONY: run test deps build test-asan test-tsan fuzz fuzz-smoke bench coverage clean test-windows install package package-windows
 
 PREFIX ?= /usr/local
 
@@ -48,6 +48,14 @@ fuzz:
 fuzz-smoke: fuzz
 	tools/fuzz-smoke.sh $(FUZZ_SECONDS)
 
+# Source-based coverage of the program code over the whole suite (build-coverage/): a
+# per-file summary with totals, and an HTML report in build-coverage/html/.
+coverage:
+	tools/install-deps.sh base test coverage
+	cmake --preset coverage
+	cmake --build --preset coverage -j $(JOBS)
+	tools/coverage.sh
+
 bench:
 	tools/install-deps.sh base bench
 	cmake --preset bench
@@ -72,4 +80,4 @@ package-windows:
 	cpack --preset mingw
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-bench build-mingw
+	rm -rf build build-asan build-tsan build-fuzz build-bench build-coverage build-mingw

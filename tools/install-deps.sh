@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, and nothing when
 # they are all present. Prints every command it runs.
-# Usage: tools/install-deps.sh [base|test|fuzz|bench|windows]...
+# Usage: tools/install-deps.sh [base|test|fuzz|bench|coverage|windows]...
 # windows: the mingw-w64 cross compiler, GoogleTest's sources, wine, and the
 # ja_JP.UTF-8 locale (generated when missing) that gives wine the code page 932.
 set -euo pipefail
@@ -14,6 +14,8 @@ for group in "$@"; do
     # of the manual page and the package.
     test) want+=(libgtest-dev libgmock-dev python3 openssl dpkg-dev file mandoc lintian) ;;
     fuzz) want+=(clang libclang-rt-dev) ;;
+    # llvm-profdata and llvm-cov come with Debian's llvm, not with clang.
+    coverage) want+=(clang llvm) ;;
     bench) want+=(libbenchmark-dev curl) ;;
     windows) want+=(g++-mingw-w64-x86-64-posix googletest wine wine64 locales python3)
       windows=1 ;;
