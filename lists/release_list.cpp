@@ -39,7 +39,7 @@ struct Literal {
 };
 
 template <SIZE_T N>
-constexpr Literal MakeLiteral(const WCHAR (&text)[N]) {
+consteval Literal MakeLiteral(const WCHAR (&text)[N]) {
   return Literal{text, N - 1};
 }
 
@@ -222,14 +222,13 @@ class ListScanner {
   // Writes the pending record, then cuts the date back to the year prefix and
   // releases the field strings.
   void WriteRecord() {
-    StringCchPrintfW(line_, kLineBufferSize, TEXT("%s,%s,%s,%s,%s,%s"), date_, Field(0), Field(1),
-                     Field(2), Field(3), Field(4));
+    // An entry reaches its end only once all its fields are captured.
+    StringCchPrintfW(line_, kLineBufferSize, TEXT("%s,%s,%s,%s,%s,%s"), date_, fields_[0].get(),
+                     fields_[1].get(), fields_[2].get(), fields_[3].get(), fields_[4].get());
     if (WriteLine(file_, line_) != kLineWritten) writeFailed_ = true;
     date_[prefixLength_] = 0;
     for (auto& field : fields_) field.reset();
   }
-
-  LPCWSTR Field(int index) const { return fields_[index] ? fields_[index].get() : TEXT(""); }
 
   const ListLayout& layout_;
   LPCWSTR text_;
