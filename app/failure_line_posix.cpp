@@ -104,6 +104,11 @@ std::string Rejected(const platform::HostFailure& host, LPCWSTR argumentText) {
       why = "no such charset (the charsets are " +
             Listed(kCharsetKeywords, [](const CharsetKeyword& c) { return c.keyword; }) + ")";
       break;
+    case kQuotedPath:
+    case kUnquotedPath:
+      why = "the output path is too long (" + std::to_string(Outcome.pathLength) +
+            " characters; at most " + std::to_string(kOutputPathLength - 1) + ")";
+      break;
     default:
       why = "not one of the options /k: /d: /u: /c: /o:";
       break;

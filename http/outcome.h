@@ -28,6 +28,7 @@ struct RunOutcome {
   // Where a rejected text stopped, and the ParseState (app/command_line.h) the parser was in.
   SIZE_T parseStop = 0;
   int parseState = 0;
+  SIZE_T pathLength = 0;  // the length of an /o: value refused as too long
 
   // The last request: SendReqData's result (http/request.h), the final HTTP status (0 when no
   // response came), the body bytes received and those announced by Content-Length, and the
