@@ -207,6 +207,11 @@ std::string Failed(const platform::HostFailure& host) {
     what = Connection();
   } else if (Outcome.stage == kStageRequest && Outcome.requestResult != kRequestOk) {
     what = Request(host);
+  } else if (host.rootMissing) {
+    what = host.rootVariable.empty()
+               ? std::string("no device root (neither ZEMLIK_ROOT nor HOME is set)")
+               : "the device root " + host.rootPath + " (" + host.rootVariable +
+                     ") does not exist";
   } else if (!host.fileAction.empty()) {
     what = "cannot " + host.fileAction + " " + host.filePath + ": " +
            std::strerror(host.fileError);

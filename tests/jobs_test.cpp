@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -118,7 +119,7 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
   server_.Add("/gone", "<html>gone</html>", R"("status":404)");
   server_.Add("/cut", std::string(5000, 'c'), R"("cut_after":1000)");
   const std::tuple<std::string, std::string, std::string> rows[] = {
-      // words, ZEMLIK_CONNMGR
+      // words, ZEMLIK_CONNMGR (or NAME=value settings)
       {"/k:comic-tx", "", "command line rejected at \"comic-tx\""},
       {"/d:2008/1x|/k:nowtime", "", "command line rejected at \"x /k:nowtime\": not a month"},
       {"/u:a|/u:b", "", "command line rejected at \"/u:b\""},
@@ -141,13 +142,21 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
       {"/k:nowtime|/o:" + std::string(300, 'p'), "",
        "command line rejected at \"" + std::string(77, 'p') +
            "...\": the output path is too long (300 characters; at most 259)"},
+      {"/k:nowtime", "ZEMLIK_ROOT=" + root_.Join("gone"),
+       "nowtime failed: the device root " + root_.Join("gone") + " (ZEMLIK_ROOT) does not exist"},
+      {"/k:nowtime", "ZEMLIK_ROOT= HOME=",
+       "nowtime failed: no device root (neither ZEMLIK_ROOT nor HOME is set)"},
   };
   std::vector<Result> results(std::size(rows));
   std::vector<std::thread> runs;
   for (size_t i = 0; i < results.size(); ++i) {
     const auto& [words, connection, report] = rows[i];
     Env env;
-    if (!connection.empty()) env["ZEMLIK_CONNMGR"] = connection;
+    std::istringstream settings(connection.find('=') == std::string::npos && !connection.empty()
+                                    ? "ZEMLIK_CONNMGR=" + connection
+                                    : connection);
+    for (std::string set; settings >> set;)
+      env[set.substr(0, set.find('='))] = set.substr(set.find('=') + 1);
     runs.emplace_back(
         [&results, i, env, this, words = Words(words)] { results[i] = Zemlik(words, env); });
   }
