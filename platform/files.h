@@ -74,6 +74,8 @@ DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer);
 // zeros. The file is created exclusively, moving on to the next number when the
 // name is taken. Returns the unique number, 0 on failure. A nonzero `unique`
 // only forms the name from its low 16 bits, creates nothing and is returned.
+// A file it made is removed should SIGINT, SIGTERM, SIGHUP or SIGXFSZ end the
+// process before DeleteFileW, MoveFileExW or ReplaceFileW has taken it away.
 UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWSTR tempFileName);
 
 // What is at `fileName`, a symbolic link followed: FILE_ATTRIBUTE_DIRECTORY for a folder,

@@ -14,6 +14,7 @@
 #include "platform/common/device_path.h"
 #include "platform/posix/host_failure_notes.h"
 #include "platform/posix/object.h"
+#include "platform/posix/temporary_files.h"
 #include "platform/posix/utf.h"
 #include "platform/time.h"
 
@@ -167,6 +168,7 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       close(fd);
+      platform::RegisterTemporaryFile(path);
       std::copy(name.begin(), name.end(), tempFileName);
       tempFileName[name.size()] = 0;
       return number;
@@ -196,7 +198,9 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
 BOOL DeleteFileW(LPCWSTR fileName) {
   std::string path;
   if (!Resolve(fileName, &path)) return FALSE;
-  return unlink(path.c_str()) == 0 ? TRUE : FALSE;
+  const bool removed = unlink(path.c_str()) == 0;
+  platform::UnregisterTemporaryFile(path);
+  return removed ? TRUE : FALSE;
 }
 
 BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
@@ -217,6 +221,7 @@ BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
     platform::NoteFileFailure("rename", to, errno);
     return FALSE;
   }
+  platform::UnregisterTemporaryFile(from);
   return TRUE;
 }
 
@@ -293,6 +298,7 @@ BOOL ReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName, LPCWSTR
   const bool taken = TakeOver(fd, old);
   close(fd);
   if (!taken || rename(replacement.c_str(), target.c_str()) != 0) return ReplaceFailed(target);
+  platform::UnregisterTemporaryFile(replacement);
   return TRUE;
 }
 

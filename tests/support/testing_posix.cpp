@@ -39,7 +39,7 @@ pid_t Start(std::vector<std::string> words, const std::vector<std::string>& env,
 }  // namespace
 
 Result RunProcess(const std::string& program, const std::vector<std::string>& args, const Env& env,
-                  int seconds) {
+                  int seconds, int signal) {
   std::vector<std::string> entries;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
@@ -55,7 +55,7 @@ Result RunProcess(const std::string& program, const std::vector<std::string>& ar
   Result result;
   int status = 0;
   for (int waited = 0; pid > 0 && waitpid(pid, &status, WNOHANG) == 0; waited += 5) {
-    if (seconds > 0 && waited == seconds * 1000) kill(pid, SIGKILL);
+    if (seconds > 0 && waited == seconds * 1000) kill(pid, signal);
     usleep(5000);
   }
   if (pid > 0) result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -65,7 +65,7 @@ Result RunProcess(const std::string& program, const std::vector<std::string>& ar
 }
 
 Result RunJob(const std::string& root, const Server& server, const std::vector<std::string>& args,
-              Env env, int seconds) {
+              Env env, int seconds, int signal) {
   env.insert({{"ZEMLIK_ROOT", root},
               {"ZEMLIK_CLOCK", "2008-12-21 03:03:17"},
               {"http_proxy", server.Url()},
@@ -77,7 +77,8 @@ Result RunJob(const std::string& root, const Server& server, const std::vector<s
   words.push_back(std::string(ZEMLIK_BUILD_DIR) + "/zemlik");
   const bool wrapped = words.size() > 1;  // a slower run
   words.insert(words.end(), args.begin(), args.end());
-  return RunProcess(words[0], {words.begin() + 1, words.end()}, env, seconds * (wrapped ? 10 : 1));
+  return RunProcess(words[0], {words.begin() + 1, words.end()}, env, seconds * (wrapped ? 10 : 1),
+                    signal);
 }
 
 bool IsFailureReport(const std::string& err) {
