@@ -44,7 +44,9 @@ struct RunOutcome {
   // read. Written by the connection agent's worker thread, read by the main thread.
   std::atomic<DWORD> connectionStatus{0};
 
-  // A job that failed left an existing output file where it was.
+  // Why the output path was refused by the program's own rule: an OutputRefusal
+  // (lists/output_file.h). A job that failed left an existing output file where it was.
+  int outputRefusal = 0;
   bool outputKept = false;
 };
 

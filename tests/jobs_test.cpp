@@ -1,8 +1,10 @@
 // The real binary end to end: every job with the file it writes and the request it sends
 // through the test server as the HTTP proxy, the usage text, and what a failing run says.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -118,6 +120,10 @@ TEST_F(JobsTest, NoArgumentsShowTheUsageTextAndTouchNothing) {
 TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
   server_.Add("/gone", "<html>gone</html>", R"("status":404)");
   server_.Add("/cut", std::string(5000, 'c'), R"("cut_after":1000)");
+  TempFolder far;  // a folder too long for a temporary name beside its file (251), and a pipe
+  const std::string deep = far.Join(std::string(250 - far.path().size(), 'f'));
+  std::filesystem::create_directory(deep);
+  ASSERT_EQ(mkfifo(far.Join("pipe").c_str(), 0600), 0);
   const std::tuple<std::string, std::string, std::string> rows[] = {
       // words, ZEMLIK_CONNMGR (or NAME=value settings)
       {"/k:comic-tx", "", "command line rejected at \"comic-tx\""},
@@ -139,9 +145,13 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
       {"/k:comic-wf|/d:2008/13", "", "comic-wf failed: there is no booklist for month 13"},
       {"/k:nowtime|/o:\\missing\\now.csv", "", "nowtime failed: cannot create a file in"},
       {"/k:bunko-ta|/o:\\missing\\list.csv", "", "bunko-ta failed: cannot create a file in"},
+      {"/k:nowtime|/o:\\My Documents\\", "",
+       "nowtime failed: the output path \\My Documents\\ is a folder"},
       {"/k:nowtime|/o:" + std::string(300, 'p'), "",
        "command line rejected at \"" + std::string(77, 'p') +
            "...\": the output path is too long (300 characters; at most 259)"},
+      {"/k:nowtime|/o:" + deep + "/x", "", "nowtime failed: the output path is too long"},
+      {"/k:url|/o:" + far.Join("pipe"), "", "url failed: no URL given"},  // no reader waited for
       {"/k:nowtime", "ZEMLIK_ROOT=" + root_.Join("gone"),
        "nowtime failed: the device root " + root_.Join("gone") + " (ZEMLIK_ROOT) does not exist"},
       {"/k:nowtime", "ZEMLIK_ROOT= HOME=",
