@@ -15,9 +15,10 @@ extern char** environ;
 namespace zemlik::test {
 namespace {
 
-// Starts `words` with standard input empty and its output into the files `out` and `err`.
-pid_t Start(std::vector<std::string> words, const std::vector<std::string>& env, const char* out,
-            const char* err) {
+// Starts `words` with standard input empty and its output into the files `out` and `err`, or
+// with those closed where they are null.
+pid_t Start(std::vector<std::string> words, const std::vector<std::string>& env,
+            const char* out = nullptr, const char* err = nullptr) {
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
@@ -28,8 +29,13 @@ pid_t Start(std::vector<std::string> words, const std::vector<std::string>& env,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  for (auto [fd, path] : {std::pair{1, out}, {2, err}}) {
+    if (path == nullptr) {
+      posix_spawn_file_actions_addclose(&actions, fd);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, fd, path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+  }
   pid_t pid = -1;
   if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
@@ -88,7 +94,7 @@ bool IsFailureReport(const std::string& err) {
 void Spawn(const std::vector<std::string>& words) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
-  Start(words, env, "/dev/null", "/dev/null");
+  Start(words, env);
 }
 
 std::string HostPath(const std::string& path) { return path; }
