@@ -12,10 +12,8 @@
 // device root defaults to the user's profile folder (%USERPROFILE%), a device path
 // keeps its backslashes, and a path that begins with two backslashes (UNC, \\?\)
 // is a host path. GetTempFileNameW writes the program path of the file it made, and
-// makes it only where that path fits the caller's MAX_PATH buffer. MoveFileExW without
-// MOVEFILE_REPLACE_EXISTING also fails for a name its folder lists that cannot be opened
-// (under wine, a symbolic link whose target is missing). ReplaceFileW is a move over the
-// replaced file that keeps its attributes (read-only, hidden, system, archive).
+// makes it only where that path fits the caller's MAX_PATH buffer. ReplaceFileW is a move
+// over the replaced file that keeps its attributes (read-only, hidden, system, archive).
 namespace platform {
 HANDLE DeviceCreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                          SECURITY_ATTRIBUTES* securityAttributes, DWORD creationDisposition,
@@ -109,7 +107,8 @@ namespace platform {
 // device or pipe). On Windows, the full path: an existing file's final path (links followed),
 // else GetFullPathNameW's, under the device root for a device path ("\My Documents" made as
 // the other calls make it). Returns its length; when `capacity` is too small, the length it
-// needs with the terminator; 0 on failure (a loop, a link that cannot be read).
+// needs with the terminator; 0 on failure (a loop, a link that cannot be read or, on
+// Windows, that leads nowhere).
 DWORD OutputTargetW(LPCWSTR path, LPWSTR target, DWORD capacity);
 
 }  // namespace platform

@@ -35,16 +35,6 @@ bool Resolve(LPCWSTR path, std::wstring* out, bool create = true) {
 // A name the system keeps for a device, as GetFullPathNameW gives NUL and CON.
 bool IsDevice(const std::wstring& path) { return path.rfind(L"\\\\.\\", 0) == 0; }
 
-// Whether `path` is listed in its folder. Wine cannot open a symbolic link whose target is
-// missing, so it reports nothing there, but a move would go over the link.
-bool Listed(const std::wstring& path) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = ::FindFirstFileW(path.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  ::FindClose(search);
-  return true;
-}
-
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 }  // namespace
@@ -122,10 +112,6 @@ BOOL DeviceMoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flag
   std::wstring from;
   std::wstring to;
   if (!Resolve(existingFileName, &from) || !Resolve(newFileName, &to)) return FALSE;
-  if ((flags & MOVEFILE_REPLACE_EXISTING) == 0 && Listed(to)) {
-    SetLastError(ERROR_ALREADY_EXISTS);
-    return FALSE;
-  }
   return ::MoveFileExW(from.c_str(), to.c_str(), flags);
 }
 
@@ -184,6 +170,11 @@ DWORD OutputTargetW(LPCWSTR path, LPWSTR target, DWORD capacity) {
       resolved.erase(0, 4);
     }
     named = std::move(resolved);
+  } else if (const DWORD found = ::GetFileAttributesW(named.c_str());
+             found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // A link that leads nowhere: it cannot be followed, and must not be moved over.
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return 0;
   }
   if (named.size() >= capacity) return static_cast<DWORD>(named.size() + 1);
   std::wmemcpy(target, named.c_str(), named.size() + 1);
