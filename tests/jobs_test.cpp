@@ -120,10 +120,13 @@ TEST_F(JobsTest, NoArgumentsShowTheUsageTextAndTouchNothing) {
 TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
   server_.Add("/gone", "<html>gone</html>", R"("status":404)");
   server_.Add("/cut", std::string(5000, 'c'), R"("cut_after":1000)");
-  TempFolder far;  // a folder too long for a temporary name beside its file (251), and a pipe
-  const std::string deep = far.Join(std::string(250 - far.path().size(), 'f'));
+  server_.Add("/big", std::string(200000, 'b'));  // more than a pipe holds
+  TempFolder far;  // a folder too long for a temporary name beside its file (251), and pipes
+  const std::string deep = far.Join(std::string(250 - far.path().size(), 'f')),
+                    left = far.Join("left");
   std::filesystem::create_directory(deep);
-  ASSERT_EQ(mkfifo(far.Join("pipe").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(far.Join("pipe").c_str(), 0600) + mkfifo(left.c_str(), 0600), 0);
+  Spawn({"timeout", "60", "sh", "-c", ": <\"$1\"", "sh", left});  // a reader that goes away
   const std::tuple<std::string, std::string, std::string> rows[] = {
       // words, ZEMLIK_CONNMGR (or NAME=value settings)
       {"/k:comic-tx", "", "command line rejected at \"comic-tx\""},
@@ -152,6 +155,8 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
            "...\": the output path is too long (300 characters; at most 259)"},
       {"/k:nowtime|/o:" + deep + "/x", "", "nowtime failed: the output path is too long"},
       {"/k:url|/o:" + far.Join("pipe"), "", "url failed: no URL given"},  // no reader waited for
+      {"/k:url|/u:http://files.example/big|/c:bin|/o:" + left, "",
+       "url failed: cannot write " + left + ": Broken pipe"},
       {"/k:nowtime", "ZEMLIK_ROOT=" + root_.Join("gone"),
        "nowtime failed: the device root " + root_.Join("gone") + " (ZEMLIK_ROOT) does not exist"},
       {"/k:nowtime", "ZEMLIK_ROOT= HOME=",
@@ -183,8 +188,8 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
   }
   EXPECT_EQ(root_.List(), Names{"My Documents"});
   Names requests = RequestLines(),
-        expected = {ProxyGet("files.example", "/cut"), ProxyGet("files.example", "/gone"),
-                    ProxyGet(kShop, kBunkoPath)};
+        expected = {ProxyGet("files.example", "/big"), ProxyGet("files.example", "/cut"),
+                    ProxyGet("files.example", "/gone"), ProxyGet(kShop, kBunkoPath)};
   std::sort(requests.begin(), requests.end());
   EXPECT_EQ(requests, expected);
 }
