@@ -51,10 +51,13 @@ int StoreUrl(LPCWSTR text, SIZE_T start, SIZE_T end, CommandOptions* options) {
   return options->url != nullptr ? kBetweenOptions : kRejected;
 }
 
-// Cut to 259 characters so the terminator always fits.
+// A path the field cannot hold whole is refused: cut, it would name another file.
 int StorePath(LPCWSTR text, SIZE_T start, SIZE_T end, CommandOptions* options) {
-  SIZE_T count = end - start;
-  if (count > kOutputPathLength - 1) count = kOutputPathLength - 1;
+  const SIZE_T count = end - start;
+  if (count > kOutputPathLength - 1) {
+    Outcome.pathLength = count;
+    return kRejected;
+  }
   for (SIZE_T i = 0; i < count; ++i) options->outputPath[i] = text[start + i];
   options->outputPath[count] = 0;
   return kBetweenOptions;
@@ -222,9 +225,11 @@ class CommandLinePass {
       }
       case kQuotedPath:
         if (At(TEXT("\""))) state_ = StorePath(text_, valueStart_, pos_, options_);
+        if (state_ < 0) stoppedAt_ = valueStart_;  // a path too long, where it begins
         break;
       default:  // kUnquotedPath
         if (At(TEXT(" "))) state_ = StorePath(text_, valueStart_, pos_, options_);
+        if (state_ < 0) stoppedAt_ = valueStart_;
         break;
     }
     ++pos_;
@@ -241,6 +246,7 @@ class CommandLinePass {
         break;
       case kUnquotedPath:
         state_ = StorePath(text_, valueStart_, length_, options_);
+        stoppedAt_ = valueStart_;
         break;
       case kMonthDigits:
         state_ = StoreMonth(text_, valueStart_, length_, options_);

@@ -56,6 +56,8 @@ enum ParseResult : int {
 // not be allocated. A rejection stops at the first offending character
 // and fields set before it keep their new values; Outcome (http/outcome.h) gets where
 // the offending text begins in `text` (for a second /u:, at that option) and the
-// ParseState the pass was in. The /u: value is stored as a LocalAlloc'd copy that the
-// record owns from then on.
+// ParseState the pass was in. An /o: value longer than the 259 characters that outputPath
+// holds is refused where it begins, with its length in Outcome.pathLength: cut, it would
+// name another file. The /u: value is stored as a LocalAlloc'd copy that the record owns
+// from then on.
 int ParseCommandLine(LPCWSTR text, CommandOptions* options);

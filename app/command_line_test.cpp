@@ -86,9 +86,10 @@ TEST(ParseCommandLine, EveryTransitionAndEdge) {
       {{"/o:a\"b/k:url"}, "accepted 1 1999/7 - SJIS [a\"b/k:url]"},
       {{"/o: word /k:url"}, "accepted 4 1999/7 - SJIS [ word]"},
       {{"/o:\\My Documents\\monthlist.csv"}, "rejected 1 1999/7 - SJIS [\\My]"},
-      {{"/o:" + std::string(300, 'p') + " /k:url"},
-       "accepted 4 1999/7 - SJIS [" + std::string(259, 'p') + "]"},
-      {{"/o:\"" + std::string(260, 'q') + "\""},
+      // A path the field cannot hold whole is refused, not cut: it would name another file.
+      {{"/o:" + std::string(260, 'p') + " /k:url", "/o:\"" + std::string(300, 'q') + "\""},
+       "rejected 1 1999/7 -" + kPath},
+      {{"/o:\"" + std::string(259, 'q') + "\""},
        "accepted 1 1999/7 - SJIS [" + std::string(259, 'q') + "]"},
       // At the end: a bare prefix changes nothing; a year is kept behind its separator.
       {{"/k:url /c:"}, "accepted 4 1999/7 -" + kPath},

@@ -89,6 +89,6 @@ int WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR commandLine, 
   Outcome.result = result;
   if (result == 0) return kExitJobDone;
   // A job that fails never replaces its output file: one that is there is the old one.
-  Outcome.outputKept = OutputFileExists(Options.outputPath);
+  Outcome.outputKept = EndFailedOutput(Options.outputPath);
   return kExitJobFailed;
 }

@@ -14,6 +14,7 @@
 #include "app/options.h"
 #include "http/outcome.h"
 #include "http/request.h"
+#include "lists/output_file.h"
 #include "platform/connmgr.h"
 #include "platform/host_failure.h"
 #include "platform/inet.h"
@@ -103,6 +104,11 @@ std::string Rejected(const platform::HostFailure& host, LPCWSTR argumentText) {
     case kCharsetValue:
       why = "no such charset (the charsets are " +
             Listed(kCharsetKeywords, [](const CharsetKeyword& c) { return c.keyword; }) + ")";
+      break;
+    case kQuotedPath:
+    case kUnquotedPath:
+      why = "the output path is too long (" + std::to_string(Outcome.pathLength) +
+            " characters; at most " + std::to_string(kOutputPathLength - 1) + ")";
       break;
     default:
       why = "not one of the options /k: /d: /u: /c: /o:";
@@ -202,6 +208,17 @@ std::string Failed(const platform::HostFailure& host) {
     what = Connection();
   } else if (Outcome.stage == kStageRequest && Outcome.requestResult != kRequestOk) {
     what = Request(host);
+  } else if (host.rootMissing) {
+    what = host.rootVariable.empty()
+               ? std::string("no device root (neither ZEMLIK_ROOT nor HOME is set)")
+               : "the device root " + host.rootPath + " (" + host.rootVariable +
+                     ") does not exist";
+  } else if (Outcome.outputRefusal == kOutputIsFolder) {
+    what = "the output path " + Utf8(Options.outputPath) + " is a folder";
+  } else if (Outcome.outputRefusal == kOutputPathTooLong) {
+    what = "the output path is too long (a folder of at most " +
+           std::to_string(kLongestOutputFolder) + " characters, a file of at most " +
+           std::to_string(MAX_PATH - 1) + ")";
   } else if (!host.fileAction.empty()) {
     what = "cannot " + host.fileAction + " " + host.filePath + ": " +
            std::strerror(host.fileError);

@@ -28,6 +28,7 @@ struct RunOutcome {
   // Where a rejected text stopped, and the ParseState (app/command_line.h) the parser was in.
   SIZE_T parseStop = 0;
   int parseState = 0;
+  SIZE_T pathLength = 0;  // the length of an /o: value refused as too long
 
   // The last request: SendReqData's result (http/request.h), the final HTTP status (0 when no
   // response came), the body bytes received and those announced by Content-Length, and the
@@ -43,7 +44,9 @@ struct RunOutcome {
   // read. Written by the connection agent's worker thread, read by the main thread.
   std::atomic<DWORD> connectionStatus{0};
 
-  // A job that failed left an existing output file where it was.
+  // Why the output path was refused by the program's own rule: an OutputRefusal
+  // (lists/output_file.h). A job that failed left an existing output file where it was.
+  int outputRefusal = 0;
   bool outputKept = false;
 };
 

@@ -1,8 +1,10 @@
-// The output-file rule (device paths, a new file put in place only when whole) and the line writer.
+// The output-file rule (a new file put in place only when whole, wherever the path leads) and the
+// line writer.
 #include "lists/output_file.h"
 
 #include <climits>
 
+#include "http/outcome.h"
 #include "platform/files.h"
 #include "platform/routes.h"
 #include "platform/scoped.h"
@@ -13,7 +15,15 @@ HANDLE CreateOutputFile(LPCWSTR path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-bool OutputFileExists(LPCWSTR path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+bool EndFailedOutput(LPCWSTR path) {
+  const DWORD found = GetFileAttributesW(path);
+  if (found == INVALID_FILE_ATTRIBUTES || (found & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  if ((found & FILE_ATTRIBUTE_DEVICE) == 0) return true;
+  // Opened without waiting and closed at once: no reader is waited for.
+  platform::ScopedHandle(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+  return false;
+}
 
 int WriteLine(HANDLE file, LPCWSTR text) {
   const SIZE_T length = wcslen(text);
@@ -41,32 +51,66 @@ int WriteLine(HANDLE file, LPCWSTR text) {
 
 namespace {
 
-// The folder of `path` ("" for a bare file name), as GetTempFileNameW takes it.
-bool FolderOf(LPCWSTR path, WCHAR (&folder)[MAX_PATH]) {
-  SIZE_T length = wcslen(path);
-  SIZE_T cut = length;
-  while (cut > 0 && path[cut - 1] != u'\\' && path[cut - 1] != u'/') --cut;
+bool IsSeparator(WCHAR c) { return c == TEXT('\\') || c == TEXT('/'); }
+
+// The folder of `path` ("" for a bare file name), as GetTempFileNameW takes it; its length.
+SIZE_T FolderOf(const WCHAR (&path)[MAX_PATH], WCHAR (&folder)[MAX_PATH]) {
+  SIZE_T cut = wcslen(path);
+  while (cut > 0 && !IsSeparator(path[cut - 1])) --cut;
   if (cut > 1) --cut;  // keep a leading separator alone, drop any other
-  if (cut >= MAX_PATH) return false;
   for (SIZE_T i = 0; i < cut; ++i) folder[i] = path[i];
   folder[cut] = 0;
-  return true;
+  return cut;
 }
 
-// ReplaceFileW keeps the old file's permissions and follows a link to it; it
-// needs a file to replace, so a first output is moved into place.
-bool PutInPlace(LPCWSTR temporaryName, LPCWSTR outputPath) {
-  if (ReplaceFileW(outputPath, temporaryName, nullptr, 0, nullptr, nullptr)) return true;
-  if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
-  return MoveFileExW(temporaryName, outputPath, MOVEFILE_REPLACE_EXISTING) != FALSE;
+// Copies the whole of `from` into the device or pipe `to`, which is opened only now: the
+// open of a pipe waits for its reader.
+bool CopyInto(LPCWSTR from, LPCWSTR to) {
+  platform::ScopedHandle in(CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!in.valid()) return false;
+  platform::ScopedHandle out(CreateFileW(to, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out.valid()) return false;
+  char block[4096];
+  for (DWORD got = 1; got > 0;) {
+    DWORD put = 0;
+    if (!ReadFile(in.get(), block, sizeof block, &got, nullptr) ||
+        !WriteFile(out.get(), block, got, &put, nullptr)) {
+      return false;
+    }
+  }
+  return CloseHandle(out.release()) != FALSE;
 }
 
 }  // namespace
 
-PendingOutputFile::PendingOutputFile(LPCWSTR outputPath) : outputPath_(outputPath) {
-  WCHAR folder[MAX_PATH];
-  if (outputPath == nullptr || outputPath[0] == 0 || !FolderOf(outputPath, folder) ||
-      GetTempFileNameW(folder, TEXT("zem"), 0, temporaryName_) == 0) {
+PendingOutputFile::PendingOutputFile(LPCWSTR outputPath) {
+  if (outputPath == nullptr || outputPath[0] == 0) return;
+  // A name that ends in a separator can only be a folder's; nothing is asked or made.
+  if (IsSeparator(outputPath[wcslen(outputPath) - 1])) {
+    Outcome.outputRefusal = kOutputIsFolder;
+    return;
+  }
+  const DWORD length = platform::OutputTargetW(outputPath, target_, MAX_PATH);
+  if (length == 0) return;
+  found_ = length < MAX_PATH ? GetFileAttributesW(target_) : INVALID_FILE_ATTRIBUTES;
+  if (found_ != INVALID_FILE_ATTRIBUTES && (found_ & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    Outcome.outputRefusal = kOutputIsFolder;
+    return;
+  }
+  WCHAR folder[MAX_PATH] = {};
+  const SIZE_T folderLength = length >= MAX_PATH ? MAX_PATH
+                              : IntoDevice()     ? GetTempPathW(MAX_PATH, folder)
+                                                 : FolderOf(target_, folder);
+  if (folderLength > kLongestOutputFolder) {
+    Outcome.outputRefusal = kOutputPathTooLong;
+    return;
+  }
+  // "<folder>\zem<hex>.TMP", or without the prefix where it leaves no room in the buffer.
+  const LPCWSTR prefix = folderLength + 12 < MAX_PATH ? TEXT("zem") : TEXT("");
+  if ((IntoDevice() && folderLength == 0) ||
+      GetTempFileNameW(folder, prefix, 0, temporaryName_) == 0) {
     temporaryName_[0] = 0;
     return;
   }
@@ -82,11 +126,20 @@ PendingOutputFile::~PendingOutputFile() {
   if (temporaryName_[0] != 0) DeleteFileW(temporaryName_);
 }
 
+bool PendingOutputFile::IntoDevice() const {
+  return found_ != INVALID_FILE_ATTRIBUTES && (found_ & FILE_ATTRIBUTE_DEVICE) != 0;
+}
+
 bool PendingOutputFile::Commit() {
   if (file_ == INVALID_HANDLE_VALUE) return false;
   const BOOL closed = CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
-  if (!closed || !PutInPlace(temporaryName_, outputPath_)) return false;
-  temporaryName_[0] = 0;
-  return true;
+  if (!closed) return false;
+  // A device or pipe gets a copy; the file itself goes with the destructor.
+  if (IntoDevice()) return CopyInto(temporaryName_, target_);
+  const BOOL placed = found_ == INVALID_FILE_ATTRIBUTES
+                          ? MoveFileExW(temporaryName_, target_, 0)
+                          : ReplaceFileW(target_, temporaryName_, nullptr, 0, nullptr, nullptr);
+  if (placed) temporaryName_[0] = 0;
+  return placed != FALSE;
 }

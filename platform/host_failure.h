@@ -14,11 +14,17 @@ namespace platform {
 
 struct HostFailure {
   bool outOfMemory = false;  // an allocation failed
-  // The last file call that failed: what it was doing ("create", "write", "rename",
-  // "replace", "create a file in"), the host path it was given, and errno.
+  // The last file call that failed: what it was doing ("create", "open", "read", "write",
+  // "rename", "replace", "create a file in", "follow the link"), the host path it was
+  // given, and errno.
   std::string fileAction;
   std::string filePath;
   int fileError = 0;
+  // A device path met a device root that is not there: the variable that named the root
+  // ("ZEMLIK_ROOT" or "HOME") and the folder it named; both empty when neither is set.
+  bool rootMissing = false;
+  std::string rootVariable;
+  std::string rootPath;
   // The last request as it went out (scheme, host, port and target), and libcurl's words
   // for why its transfer failed (empty when it did not).
   std::string requestUrl;

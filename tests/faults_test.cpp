@@ -1,10 +1,11 @@
 // The real binary against a server that misbehaves on purpose, reached as the HTTP proxy:
-// every fault against one job, a body that breaks off against every job, and an https URL
-// whose tunnel is refused. Each run pins the exit
+// every fault against one job (and a run ended by a signal as its body stalls), a body that
+// breaks off against every job, and an https URL whose tunnel is refused. Each run pins the exit
 // code, the whole output file (the old one kept wherever the answer was not whole), that
 // nothing else is left in the folder, and that no run outlives the layer's time limit
 // (2 s here) by much.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <string>
@@ -20,12 +21,14 @@ const std::string kText = Cp932("一行目：海辺の図書館　第3巻～\n�
 const std::vector<std::string> kTextJob = {"/k:url", "/u:http://files.example/data"};
 
 // A fault: the route's options (server.py names them) for a body of kText, what the job
-// stores (kOld: it fails with exit 3), and how many requests it makes.
+// stores (kOld: it fails with exit 3), how many requests it makes, and a signal that ends it
+// 1 s in (its status is then the signal's).
 struct FaultRow {
   const char* fault;
   std::string options;
   std::string stored;
   size_t requests = 1;
+  int signal = 0;
 };
 
 std::vector<FaultRow> Rows(int closedPort) {
@@ -57,6 +60,7 @@ std::vector<FaultRow> Rows(int closedPort) {
        kOld},
       {"resetbody", "\"cut_after\":40,\"cut\":\"reset\"", kOld},
       {"stallheaders", "\"cut_after\":0,\"cut\":\"stall\"", kOld},
+      {"stallbody+SIGTERM", "\"cut_after\":40,\"cut\":\"stall\"", kOld, 1, SIGTERM},
       {"longlength", "\"length\":" + std::to_string(kText.size() + 1000), kOld},
       {"badchunk", "\"chunked\":40,\"cut_after\":40,\"cut\":\"garbage\"", kOld},
       {"status404", "\"status\":404", kOld},
@@ -70,19 +74,19 @@ class FaultsTest : public ::testing::Test {
 
   // Runs the job over an existing output file with `route` answering every request.
   Result Run(std::vector<std::string> args, const std::string& body, const std::string& options,
-             Env env = {}) {
+             Env env = {}, int signal = 0) {
     server_.Clear();
     server_.Add("*", body, options);
     EXPECT_TRUE(WriteFileBytes(out_, kOld));
     env.insert({"ZEMLIK_INET_TIMEOUT_MS", "2000"});
     args.push_back("/o:" + out_);
-    return RunJob(folder_.path(), server_, args, env, 30);
+    return RunJob(folder_.path(), server_, args, env, signal ? 1 : 30, signal ? signal : SIGKILL);
   }
   // The exit code and the whole file, and nothing else left in the folder.
-  void Expect(const Result& r, const std::string& stored) {
-    EXPECT_EQ(r.exitCode, stored == kOld ? 3 : 0);
+  void Expect(const Result& r, const std::string& stored, int signal = 0) {
+    EXPECT_EQ(r.exitCode, signal ? 128 + signal : stored == kOld ? 3 : 0);
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(stored == kOld ? IsFailureReport(r.err) : r.err.empty()) << r.err;
+    EXPECT_TRUE(signal || (stored == kOld ? IsFailureReport(r.err) : r.err.empty())) << r.err;
     const std::string file = ReadFileBytes(out_).value_or("(missing)");
     EXPECT_TRUE(file == stored) << file.substr(0, 200) << " (" << file.size() << " bytes)";
     EXPECT_EQ(folder_.List(), std::vector<std::string>{"out.csv"});
@@ -97,7 +101,8 @@ TEST_F(FaultsTest, EveryFaultEndsAsItsRowSays) {
   size_t requests = 0;
   for (const FaultRow& row : Rows(server_.ClosedPort())) {
     SCOPED_TRACE(row.fault);
-    Expect(Run(kTextJob, kText, row.options, {{"no_proxy", "127.0.0.1"}}), row.stored);
+    Expect(Run(kTextJob, kText, row.options, {{"no_proxy", "127.0.0.1"}}, row.signal), row.stored,
+           row.signal);
     EXPECT_EQ(server_.Requests().size(), requests += row.requests);
   }
   for (Request request : server_.Requests()) {  // no encoding is asked for

@@ -13,7 +13,7 @@ dest=$tmp/dest
 windows=
 [ $# -eq 0 ] || windows=1
 
-need() { for t; do command -v "$t" >/dev/null || { echo "no $t"; exit $([ -n "$windows" ] && echo 77 || echo 1); }; done; }
+need() { for t; do command -v "$t" >"$tmp/log" || { echo "no $t"; exit $([ -n "$windows" ] && echo 77 || echo 1); }; done; }
 
 case $check:$windows in
   install:)
@@ -34,9 +34,9 @@ case $check:$windows in
 esac
 
 if [ "$check" = install ]; then
-  DESTDIR=$dest cmake --install "$build" --prefix /usr/local >/dev/null
+  DESTDIR=$dest cmake --install "$build" --prefix /usr/local >"$tmp/log"
 else
-  cpack --config "$build/CPackConfig.cmake" -B "$tmp/out" >/dev/null
+  cpack --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/log"
   mkdir "$dest"
   if [ -n "$windows" ]; then
     (cd "$dest" && cmake -E tar xf "$tmp/out/zemlik-$version-win64.zip")

@@ -1,12 +1,13 @@
 // The real binary end to end: every job with the file it writes and the request it sends
 // through the test server as the HTTP proxy, the usage text, and what a failing run says.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "tests/support/testing.h"
@@ -125,7 +126,14 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
   server_.Add("/gone", "<html>gone</html>", R"("status":404)");
   server_.Add("/cut", std::string(5000, 'c'), R"("cut_after":1000)");
   server_.Add("/auth", "", R"("status":401,"headers":[["WWW-Authenticate","Basic realm=\"r\""]])");
+  server_.Add("/big", std::string(200000, 'b'));  // more than a pipe holds
   const std::string unreached = "http://127.0.0.1:" + std::to_string(server_.FullPort());
+  TempFolder far;  // a folder too long for a temporary name beside its file (251), and pipes
+  const std::string deep = far.Join(std::string(250 - far.path().size(), 'f')),
+                    left = far.Join("left");
+  std::filesystem::create_directory(deep);
+  ASSERT_EQ(mkfifo(far.Join("pipe").c_str(), 0600) + mkfifo(left.c_str(), 0600), 0);
+  Spawn({"timeout", "60", "sh", "-c", ": <\"$1\"", "sh", left});  // a reader that goes away
   const struct {
     std::string words;
     Env env;
@@ -167,6 +175,19 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
       {"/k:comic-wf|/d:2008/13", {}, "comic-wf failed: there is no booklist for month 13"},
       {"/k:nowtime|/o:\\missing\\now.csv", {}, "nowtime failed: cannot create a file in"},
       {"/k:bunko-ta|/o:\\missing\\list.csv", {}, "bunko-ta failed: cannot create a file in"},
+      {"/k:nowtime|/o:\\My Documents\\", {},
+       "nowtime failed: the output path \\My Documents\\ is a folder"},
+      {"/k:nowtime|/o:" + std::string(300, 'p'), {},
+       "command line rejected at \"" + std::string(77, 'p') +
+           "...\": the output path is too long (300 characters; at most 259)"},
+      {"/k:nowtime|/o:" + deep + "/x", {}, "nowtime failed: the output path is too long"},
+      {"/k:url|/o:" + far.Join("pipe"), {}, "url failed: no URL given"},  // no reader waited for
+      {"/k:url|/u:http://files.example/big|/c:bin|/o:" + left, {},
+       "url failed: cannot write " + left + ": Broken pipe"},
+      {"/k:nowtime", {{"ZEMLIK_ROOT", root_.Join("gone")}},
+       "nowtime failed: the device root " + root_.Join("gone") + " (ZEMLIK_ROOT) does not exist"},
+      {"/k:nowtime", {{"ZEMLIK_ROOT", ""}, {"HOME", ""}},
+       "nowtime failed: no device root (neither ZEMLIK_ROOT nor HOME is set)"},
   };
   std::vector<Result> results(std::size(rows));
   std::vector<std::thread> runs;
@@ -190,9 +211,8 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
   Names requests = RequestLines(),
         expected = {"CONNECT files.example:443 HTTP/1.1",
                     ProxyGet("files.example", "/" + std::string(130000, 'a')),
-                    ProxyGet("files.example", "/auth"),
-                    ProxyGet("files.example", "/cut"),
-                    ProxyGet("files.example", "/gone"),
+                    ProxyGet("files.example", "/auth"), ProxyGet("files.example", "/big"),
+                    ProxyGet("files.example", "/cut"), ProxyGet("files.example", "/gone"),
                     ProxyGet(kShop, kBunkoPath)};
   std::sort(requests.begin(), requests.end());
   EXPECT_EQ(requests, expected);
@@ -204,7 +224,7 @@ TEST_F(JobsTest, ALateConnectionIsWaitedForAndTraceLinesSayWhatHappened) {
   EXPECT_EQ(Stored("monthlist.csv"), Cp932(kComicCsv));
   const std::string path = "/o:\\" + std::string(5000, 'p');
   const Result traced = Zemlik({"/k:nowtime", "/d:2009/3", path}, {{"ZEMLIK_TRACE", "1"}});
-  EXPECT_EQ(traced.exitCode, 3);
+  EXPECT_EQ(traced.exitCode, 2);  // a path too long for the options
   EXPECT_EQ(traced.err.substr(0, traced.err.find('\n')),
             ("cs=1 cl=[/k:nowtime /d:2009/3 " + path).substr(0, 999));
   // What goes out has a URL's password masked; "0" turns the trace off.

@@ -59,23 +59,39 @@ class WindowsParityTest : public ::testing::Test {
 // the URL jobs directly; an error page and a body short of its length are no answer.
 TEST_F(WindowsParityTest, EveryJobSendsAndStoresTheSame) {
   const std::string url = "/u:" + server_.Url("/"), query = ".txt?q=a%20b&n=1";
-  const std::vector<std::vector<std::string>> rows = {{"/k:comic-ta", "/d:2008/12"},
-                                                      {"/k:bunko-ta", "/d:2008/12"},
-                                                      {"/k:comic-wf", "/d:2008/12"},
-                                                      {"/k:nowtime"},
-                                                      {"/k:url", url + "utf8" + query, "/c:utf8"},
-                                                      {"/k:url", url + "sjis" + query, "/c:sjis"},
-                                                      {"/k:url", url + "bin" + query, "/c:bin"},
-                                                      {"/k:url", url + "missing"},
-                                                      {"/k:url", url + "short"}};
+  const std::vector<std::vector<std::string>> rows = {
+      {"/k:comic-ta", "/d:2008/12"},
+      {"/k:bunko-ta", "/d:2008/12"},
+      {"/k:comic-wf", "/d:2008/12"},
+      {"/k:nowtime"},
+      {"/k:url", url + "utf8" + query, "/c:utf8"},
+      {"/k:url", url + "sjis" + query, "/c:sjis"},
+      {"/k:url", url + "bin" + query, "/c:bin"},
+      {"/k:url", url + "missing"},
+      {"/k:url", url + "short"},
+      // Over an existing file by a relative path ({rel}: the root's), into a folder, into NUL,
+      // and into a folder with no room for a temporary name.
+      {"/k:nowtime", "/o:{rel}My Documents/monthlist.csv"},
+      {"/k:nowtime", "/o:\\My Documents"},
+      {"/k:nowtime", "/o:{rel}NUL"},
+      {"/k:nowtime", "/o:\\" + std::string(250, 'f') + "\\x"}};
   for (const auto& args : rows) {
     SCOPED_TRACE(args.back());
-    const bool fails = args.back().ends_with("missing") || args.back().ends_with("short");
+    // Refused: a folder, and a folder with no room for a temporary name beside the file. NUL is
+    // the null device on Windows (in any folder), a file's name on Linux.
+    const bool fails = args.back().ends_with("missing") || args.back().ends_with("short") ||
+                       args.back().ends_with("Documents") || args.back().ends_with("\\x");
+    const bool nul = args.back().ends_with("NUL");
     std::vector<std::string> sent[2];
     std::optional<std::string> file[2];
     for (int windows = 0; windows < 2; ++windows) {
       TempFolder root;
-      std::filesystem::create_directory(root.Join("My Documents"));
+      for (const std::string& name : {std::string("My Documents"), std::string(250, 'f')})
+        std::filesystem::create_directory(root.Join(name));
+      std::vector<std::string> used = args;
+      for (std::string& arg : used)
+        if (const size_t at = arg.find("{rel}"); at != arg.npos)
+          arg.replace(at, 5, std::filesystem::relative(root.path()).generic_string() + "/");
       const std::string out = root.Join("My Documents/monthlist.csv");
       WriteFileBytes(out, "old,file\r\n");
       std::string dosRoot = "Z:" + root.path();
@@ -83,23 +99,26 @@ TEST_F(WindowsParityTest, EveryJobSendsAndStoresTheSame) {
       const std::string proxy = args[0] == "/k:url" ? "" : server_.Url();
       const size_t before = server_.Requests().size();
       std::vector<std::string> words = {windows_ + "/wineprefix", windows_ + "/zemlik.exe"};
-      words.insert(words.end(), args.begin(), args.end());
+      words.insert(words.end(), used.begin(), used.end());
       const Result r = windows ? RunProcess(SourceDir() + "/cmake/wine-run.sh", words,
                                             {{"ZEMLIK_CLOCK", "2008-12-21 03:03:17"},
                                              {"no_proxy", ""},
                                              {"http_proxy", proxy},
                                              {"ZEMLIK_ROOT", dosRoot}})
-                               : RunJob(root.path(), server_, args, {{"http_proxy", proxy}});
+                               : RunJob(root.path(), server_, used, {{"http_proxy", proxy}});
       EXPECT_EQ(r.exitCode, fails ? 3 : 0) << r.err;
       EXPECT_TRUE(!fails || windows ? r.err.empty() : IsFailureReport(r.err));
       const auto all = server_.Requests();
       for (size_t i = before; i < all.size(); ++i) sent[windows].push_back(Normalised(all[i].raw));
       file[windows] = ReadFileBytes(out);
+      EXPECT_EQ(ReadFileBytes(root.Join("NUL")).has_value(), nul && !windows);
+      for (const std::string& name : root.List())
+        EXPECT_TRUE(name.find(".tmp") == name.npos && name.find(".TMP") == name.npos) << name;
     }
     EXPECT_EQ(sent[1], sent[0]);
     EXPECT_TRUE(args[0] == "/k:nowtime" || !sent[0].empty());
     EXPECT_EQ(file[1], file[0]);
-    EXPECT_EQ(file[0] == "old,file\r\n", fails);
+    EXPECT_EQ(file[0] == "old,file\r\n", fails || nul);
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/common/clock_seam.h"
 #include "platform/posix/host_failure_notes.h"
+#include "platform/posix/temporary_files.h"
 #include "platform/posix/utf.h"
 #include "platform/shell.h"
 
@@ -44,6 +45,7 @@ int UnreadableWord(int argc, const char* const* argv) {
 }  // namespace
 
 int RunWinMain(int argc, char** argv, const Program& program) {
+  HandleEndingSignals();
   std::u16string text = BuildArgumentText(argc, argv);
   const std::u16string argumentText = text;
   int result = program.rejectedExitCode;

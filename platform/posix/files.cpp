@@ -14,6 +14,7 @@
 #include "platform/common/device_path.h"
 #include "platform/posix/host_failure_notes.h"
 #include "platform/posix/object.h"
+#include "platform/posix/temporary_files.h"
 #include "platform/posix/utf.h"
 #include "platform/time.h"
 
@@ -32,11 +33,21 @@ class File : public platform::Object {
 };
 
 // The host path of a program path, creating "<root>/My Documents" when the path
-// lies there (and `create`). False when there is no root or the path is empty.
+// lies there (and `create`). False when the path is empty, or is a device path and its
+// root is missing, which is noted: the root itself is never made.
 bool Resolve(LPCWSTR path, std::string* out, bool create = true) {
+  const char* variable = "ZEMLIK_ROOT";
+  const char* root = std::getenv(variable);
+  if (root == nullptr || root[0] == 0) root = std::getenv(variable = "HOME");
   platform::ResolvedPath<char> host =
       platform::ResolveDevicePath(platform::Utf16ToUtf8(path).c_str(), std::getenv("ZEMLIK_ROOT"),
                                   std::getenv("HOME"), platform::kPosixPaths);
+  struct stat info;
+  if (host.kind == host.kNoRoot) platform::NoteMissingRoot("", "");
+  if (host.kind == host.kDevice && stat(root, &info) != 0) {
+    platform::NoteMissingRoot(variable, root);
+    return false;
+  }
   if (!host.ok()) return false;
   // An existing folder (EEXIST) is the usual case; any other failure shows when the
   // file itself is opened.
@@ -50,19 +61,27 @@ bool Resolve(LPCWSTR path, std::string* out, bool create = true) {
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                    SECURITY_ATTRIBUTES* securityAttributes, DWORD creationDisposition,
                    DWORD flagsAndAttributes, HANDLE templateFile) {
-  if (desiredAccess != GENERIC_WRITE || creationDisposition != CREATE_ALWAYS) {
+  int flags;
+  if (desiredAccess == GENERIC_WRITE && creationDisposition == CREATE_ALWAYS) {
+    flags = O_WRONLY | O_CREAT | O_TRUNC;
+  } else if (desiredAccess == GENERIC_WRITE && creationDisposition == OPEN_EXISTING) {
+    flags = O_WRONLY | ((flagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0 ? O_NONBLOCK : 0);
+  } else if (desiredAccess == GENERIC_READ && creationDisposition == OPEN_EXISTING) {
+    flags = O_RDONLY;
+  } else {
     return INVALID_HANDLE_VALUE;
   }
   std::string path;
   if (!Resolve(fileName, &path)) return INVALID_HANDLE_VALUE;
   int fd;
   do {
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    platform::NoteFileFailure("create", path, errno);
-    return INVALID_HANDLE_VALUE;
+  // An open that must not wait only asks whether a reader is there: no answer is a failure.
+  if (fd < 0 && (flags & O_NONBLOCK) == 0) {
+    platform::NoteFileFailure((flags & O_CREAT) != 0 ? "create" : "open", path, errno);
   }
+  if (fd < 0) return INVALID_HANDLE_VALUE;
   return platform::NewHandle(std::make_shared<File>(fd, std::move(path)));
 }
 
@@ -83,6 +102,33 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD written,
   }
   if (written != nullptr) *written = done;
   return done == bytesToWrite ? TRUE : FALSE;
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD read, void* overlapped) {
+  if (read != nullptr) *read = 0;
+  auto source = platform::FindHandleAs<File>(file);
+  if (source == nullptr || (buffer == nullptr && bytesToRead > 0)) return FALSE;
+  ssize_t n;
+  do {
+    n = ::read(source->fd(), buffer, bytesToRead);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    platform::NoteFileFailure("read", source->path(), errno);
+    return FALSE;
+  }
+  if (read != nullptr) *read = static_cast<DWORD>(n);
+  return TRUE;
+}
+
+DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer) {
+  const char* folder = std::getenv("TMPDIR");
+  std::u16string path =
+      platform::Utf8ToUtf16(folder != nullptr && folder[0] != 0 ? folder : "/tmp");
+  if (path.back() != u'/') path.push_back(u'/');
+  if (buffer == nullptr || path.size() >= bufferLength) return static_cast<DWORD>(path.size() + 1);
+  std::copy(path.begin(), path.end(), buffer);
+  buffer[path.size()] = 0;
+  return static_cast<DWORD>(path.size());
 }
 
 UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWSTR tempFileName) {
@@ -122,6 +168,7 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       close(fd);
+      platform::RegisterTemporaryFile(path);
       std::copy(name.begin(), name.end(), tempFileName);
       tempFileName[name.size()] = 0;
       return number;
@@ -151,7 +198,9 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
 BOOL DeleteFileW(LPCWSTR fileName) {
   std::string path;
   if (!Resolve(fileName, &path)) return FALSE;
-  return unlink(path.c_str()) == 0 ? TRUE : FALSE;
+  const bool removed = unlink(path.c_str()) == 0;
+  platform::UnregisterTemporaryFile(path);
+  return removed ? TRUE : FALSE;
 }
 
 BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
@@ -163,24 +212,25 @@ BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
     // Without the flag an existing target is kept. The check and the rename are
     // two steps; the program never races another writer for its output.
     struct stat info;
-    if (lstat(to.c_str(), &info) == 0) return FALSE;
+    if (lstat(to.c_str(), &info) == 0) {
+      platform::NoteFileFailure("rename", to, EEXIST);
+      return FALSE;
+    }
   }
-  if (rename(from.c_str(), to.c_str()) == 0) return TRUE;
-  platform::NoteFileFailure("rename", to, errno);
-  return FALSE;
+  if (rename(from.c_str(), to.c_str()) != 0) {
+    platform::NoteFileFailure("rename", to, errno);
+    return FALSE;
+  }
+  platform::UnregisterTemporaryFile(from);
+  return TRUE;
 }
 
 namespace {
 
-// Sets the last error of a failed replace from errno; a missing file to replace is the
-// caller's to handle, anything else is noted for the exit report.
+// Sets the last error of a failed replace from errno, and notes it.
 BOOL ReplaceFailed(const std::string& path) {
-  if (errno == ENOENT) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-  } else {
-    SetLastError(ERROR_GEN_FAILURE);
-    platform::NoteFileFailure("replace", path, errno);
-  }
+  SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_GEN_FAILURE);
+  platform::NoteFileFailure("replace", path, errno);
   return FALSE;
 }
 
@@ -193,15 +243,19 @@ bool FinalTarget(std::string path, std::string* out) {
       *out = std::move(path);
       return true;
     }
-    std::string link(static_cast<std::size_t>(info.st_size) + 1, '\0');
-    const ssize_t length = readlink(path.c_str(), link.data(), link.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) return false;
-    link.resize(static_cast<std::size_t>(length));
+    // Not st_size: the kernel's own links (/proc) report 0.
+    char link[4096];
+    const ssize_t length = readlink(path.c_str(), link, sizeof link);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof link) {
+      if (length >= 0) errno = ENAMETOOLONG;
+      return false;
+    }
     if (link[0] == '/') {
-      path = std::move(link);
+      path.assign(link, static_cast<std::size_t>(length));
     } else {
       const std::size_t slash = path.rfind('/');
-      path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + link;
+      path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
+             std::string(link, static_cast<std::size_t>(length));
     }
   }
   errno = ELOOP;
@@ -218,50 +272,6 @@ bool TakeOver(int fd, const struct stat& old) {
   return fchmod(fd, old.st_mode & 07777) == 0;
 }
 
-// A target on another file system: a copy of `from` is made beside `to` and
-// renamed over it, then `from` goes.
-bool CopyOver(const std::string& from, const std::string& to, const struct stat* old) {
-  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat own;
-  if (in < 0 || fstat(in, &own) != 0) {
-    if (in >= 0) close(in);
-    return false;
-  }
-  std::string temporary = to + ".XXXXXX";
-  const int out = mkostemp(temporary.data(), O_CLOEXEC);
-  if (out < 0) {
-    close(in);
-    return false;
-  }
-  // A new file keeps the mode the replacement was made with.
-  bool ok = TakeOver(out, old != nullptr ? *old : own);
-  char block[65536];
-  while (ok) {
-    const ssize_t got = read(in, block, sizeof block);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ok = got == 0;
-      break;
-    }
-    for (ssize_t done = 0; ok && done < got;) {
-      const ssize_t n = write(out, block + done, static_cast<std::size_t>(got - done));
-      if (n < 0 && errno == EINTR) continue;
-      ok = n > 0;
-      done += n > 0 ? n : 0;
-    }
-  }
-  close(in);
-  ok = close(out) == 0 && ok && rename(temporary.c_str(), to.c_str()) == 0;
-  if (!ok) {
-    const int saved = errno;
-    unlink(temporary.c_str());
-    errno = saved;
-    return false;
-  }
-  unlink(from.c_str());
-  return true;
-}
-
 }  // namespace
 
 BOOL ReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName, LPCWSTR backupFileName,
@@ -275,24 +285,48 @@ BOOL ReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName, LPCWSTR
   if (!Resolve(replacedFileName, &replaced) || !Resolve(replacementFileName, &replacement)) {
     return FALSE;
   }
-  struct stat info;
-  if (lstat(replaced.c_str(), &info) != 0 || !FinalTarget(replaced, &target)) {
-    return ReplaceFailed(replaced);
-  }
   struct stat old;
-  const bool exists = stat(target.c_str(), &old) == 0;
-  if (exists) {
-    if (!S_ISREG(old.st_mode)) {
-      errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
-      return ReplaceFailed(target);
-    }
-    const int fd = open(replacement.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return ReplaceFailed(target);
-    const bool taken = TakeOver(fd, old);
-    close(fd);
-    if (!taken) return ReplaceFailed(target);
+  if (!FinalTarget(replaced, &target) || stat(target.c_str(), &old) != 0) {
+    return ReplaceFailed(target.empty() ? replaced : target);
   }
-  if (rename(replacement.c_str(), target.c_str()) == 0) return TRUE;
-  if (errno != EXDEV) return ReplaceFailed(target);
-  return CopyOver(replacement, target, exists ? &old : nullptr) ? TRUE : ReplaceFailed(target);
+  if (!S_ISREG(old.st_mode)) {
+    errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+    return ReplaceFailed(target);
+  }
+  const int fd = open(replacement.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return ReplaceFailed(target);
+  const bool taken = TakeOver(fd, old);
+  close(fd);
+  if (!taken || rename(replacement.c_str(), target.c_str()) != 0) return ReplaceFailed(target);
+  platform::UnregisterTemporaryFile(replacement);
+  return TRUE;
+}
+
+DWORD platform::OutputTargetW(LPCWSTR path, LPWSTR target, DWORD capacity) {
+  std::string host;
+  if (!Resolve(path, &host, false)) return 0;
+  std::u16string name = path;
+  struct stat link;
+  struct stat info;
+  // A link that the kernel resolves to a device or a pipe is opened through: /dev/stdout's
+  // chain may end in a pipe, which has no name to follow.
+  if (lstat(host.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
+      (stat(host.c_str(), &info) != 0 || S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
+    std::string final;
+    if (!FinalTarget(host, &final)) {
+      platform::NoteFileFailure("follow the link", host, errno);
+      return 0;
+    }
+    name = platform::Utf8ToUtf16(final);
+    // A name that is not UTF-8 would be written to another name.
+    if (platform::Utf16ToUtf8(name.c_str(), name.size()) != final) {
+      platform::NoteFileFailure("follow the link", host, EILSEQ);
+      return 0;
+    }
+    if (name[0] == u'\\') name.insert(0, u"./");  // a host path, not a device path
+  }
+  if (name.size() >= capacity) return static_cast<DWORD>(name.size() + 1);
+  std::copy(name.begin(), name.end(), target);
+  target[name.size()] = 0;
+  return static_cast<DWORD>(name.size());
 }

@@ -28,6 +28,14 @@ void NoteFileFailure(const char* action, const std::string& path, int error) {
   notes.seen.fileError = error;
 }
 
+void NoteMissingRoot(const char* variable, const std::string& root) {
+  Notes& notes = TheNotes();
+  std::lock_guard<std::mutex> lock(notes.mutex);
+  notes.seen.rootMissing = true;
+  notes.seen.rootVariable = variable;
+  notes.seen.rootPath = root;
+}
+
 void NoteUnreadableArgument(int number) {
   Notes& notes = TheNotes();
   std::lock_guard<std::mutex> lock(notes.mutex);

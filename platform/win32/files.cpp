@@ -1,6 +1,7 @@
 // Files: the device-path rule in front of the system's file calls. Win32 code only.
 #include "platform/files.h"
 
+#include <cstdio>
 #include <cwchar>
 #include <string>
 
@@ -31,6 +32,11 @@ bool Resolve(LPCWSTR path, std::wstring* out, bool create = true) {
   return true;
 }
 
+// A name the system keeps for a device, as GetFullPathNameW gives NUL and CON.
+bool IsDevice(const std::wstring& path) { return path.rfind(L"\\\\.\\", 0) == 0; }
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 }  // namespace
 
 namespace platform {
@@ -47,6 +53,9 @@ HANDLE DeviceCreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                        creationDisposition, flagsAndAttributes, templateFile);
 }
 
+// The name is made here as the system makes it ("<prefix><hex>.tmp"), not by the system's
+// call: that one needs the folder to be at most MAX_PATH - 14 long and, under wine, writes
+// past the caller's buffer beyond that. Here the name is made only when it fits the buffer.
 UINT DeviceGetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique,
                             LPWSTR tempFileName) {
   if (pathName == nullptr || tempFileName == nullptr) return 0;
@@ -57,30 +66,39 @@ UINT DeviceGetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique,
   } else if (!Resolve(pathName, &folder)) {
     return 0;
   }
-  wchar_t made[MAX_PATH];
-  const UINT number = ::GetTempFileNameW(folder.c_str(), prefixString, unique, made);
-  if (number == 0) return 0;
-  // The program path: the folder as the program gave it, then the name made.
-  const wchar_t* name = made;
-  for (const wchar_t* p = made; *p != 0; ++p) {
-    if (*p == L'\\' || *p == L'/') name = p + 1;
+  std::wstring programFolder = pathName;
+  for (std::wstring* path : {&folder, &programFolder}) {
+    if (!path->empty() && path->back() != L'\\' && path->back() != L'/') path->push_back(L'\\');
   }
-  std::wstring programPath = pathName;
-  if (!programPath.empty() && programPath.back() != L'\\' && programPath.back() != L'/') {
-    programPath.push_back(L'\\');
+  UINT number = unique != 0 ? unique : (GetTickCount() ^ GetCurrentProcessId());
+  // Every 16-bit number is tried once before giving up.
+  for (UINT attempt = 0; attempt < 0x10000; ++attempt, ++number) {
+    if ((number & 0xFFFF) == 0) ++number;
+    wchar_t name[16];
+    std::swprintf(name, 16, L"%.3ls%X.tmp", prefixString != nullptr ? prefixString : L"",
+                  number & 0xFFFF);
+    const std::wstring programPath = programFolder + name;
+    if (programPath.size() >= MAX_PATH) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return 0;
+    }
+    if (unique == 0) {
+      HANDLE made = ::CreateFileW((folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (made == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
+      if (made == INVALID_HANDLE_VALUE) return 0;
+      ::CloseHandle(made);
+    }
+    std::wmemcpy(tempFileName, programPath.c_str(), programPath.size() + 1);
+    return unique != 0 ? unique : number & 0xFFFF;
   }
-  programPath += name;
-  if (programPath.size() >= MAX_PATH) {
-    if (unique == 0) ::DeleteFileW(made);
-    return 0;
-  }
-  std::wmemcpy(tempFileName, programPath.c_str(), programPath.size() + 1);
-  return number;
+  return 0;
 }
 
 DWORD DeviceGetFileAttributesW(LPCWSTR fileName) {
   std::wstring path;
   if (!Resolve(fileName, &path, false)) return INVALID_FILE_ATTRIBUTES;
+  if (IsDevice(path)) return FILE_ATTRIBUTE_DEVICE;
   return ::GetFileAttributesW(path.c_str());
 }
 
@@ -97,6 +115,9 @@ BOOL DeviceMoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flag
   return ::MoveFileExW(from.c_str(), to.c_str(), flags);
 }
 
+// A move over the replaced file, whose attributes are then set on the new one. The system's
+// ReplaceFileW, under wine, drops them (a hidden file shows again) and leaves an empty
+// rfXXXX.tmp beside the file each time it fails.
 BOOL DeviceReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName,
                         LPCWSTR backupFileName, DWORD replaceFlags, LPVOID exclude,
                         LPVOID reserved) {
@@ -106,11 +127,58 @@ BOOL DeviceReplaceFileW(LPCWSTR replacedFileName, LPCWSTR replacementFileName,
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
-  std::wstring backup;
-  if (backupFileName != nullptr && !Resolve(backupFileName, &backup)) return FALSE;
-  return ::ReplaceFileW(replaced.c_str(), replacement.c_str(),
-                        backupFileName != nullptr ? backup.c_str() : nullptr, replaceFlags, exclude,
-                        reserved);
+  if (backupFileName != nullptr || replaceFlags != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const DWORD attributes = ::GetFileAttributesW(replaced.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FALSE;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (!::MoveFileExW(replacement.c_str(), replaced.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return FALSE;
+  }
+  ::SetFileAttributesW(replaced.c_str(), attributes);
+  return TRUE;
+}
+
+DWORD OutputTargetW(LPCWSTR path, LPWSTR target, DWORD capacity) {
+  std::wstring full;
+  if (!Resolve(path, &full)) return 0;
+  DWORD length = ::GetFullPathNameW(full.c_str(), 0, nullptr, nullptr);
+  std::wstring named(length, L'\0');
+  length = length == 0 ? 0 : ::GetFullPathNameW(full.c_str(), length, named.data(), nullptr);
+  if (length == 0 || length >= named.size()) return 0;
+  named.resize(length);
+  // What is there already is named by where its links lead (wine follows the host's).
+  HANDLE file = IsDevice(named) ? INVALID_HANDLE_VALUE
+                                : ::CreateFileW(named.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    std::wstring resolved(::GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED),
+                          L'\0');
+    length = resolved.empty() ? 0
+                              : ::GetFinalPathNameByHandleW(file, resolved.data(), resolved.size(),
+                                                            FILE_NAME_NORMALIZED);
+    ::CloseHandle(file);
+    if (length == 0 || length >= resolved.size()) return 0;
+    resolved.resize(length);
+    // "\\?\C:\..." as "C:\...", the form the rest of the program's paths have.
+    if (resolved.rfind(L"\\\\?\\", 0) == 0 && resolved.size() > 6 && resolved[5] == L':') {
+      resolved.erase(0, 4);
+    }
+    named = std::move(resolved);
+  } else if (const DWORD found = ::GetFileAttributesW(named.c_str());
+             found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // A link that leads nowhere: it cannot be followed, and must not be moved over.
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return 0;
+  }
+  if (named.size() >= capacity) return static_cast<DWORD>(named.size() + 1);
+  std::wmemcpy(target, named.c_str(), named.size() + 1);
+  return static_cast<DWORD>(named.size());
 }
 
 }  // namespace platform

@@ -91,17 +91,18 @@ std::vector<std::string> Words(const std::string& text);
 #if !defined(_WIN32)  // the real binary is run from this side only
 using Env = std::map<std::string, std::string>;
 struct Result {
-  int exitCode = -1;  // 137 when it was killed at its deadline
+  int exitCode = -1;  // 128 + the signal that ended it (137 when killed at its deadline)
   std::string out, err;
 };
-// `program` with this environment less ZEMLIK_*, plus `env`; killed after `seconds` (0: never).
+// `program` with this environment less ZEMLIK_*, plus `env`; sent `signal` after `seconds`
+// (0: never).
 Result RunProcess(const std::string& program, const std::vector<std::string>& args,
-                  const Env& env = {}, int seconds = 0);
+                  const Env& env = {}, int seconds = 0, int signal = 9 /* SIGKILL */);
 // The built binary (behind ZEMLIK_TEST_WRAPPER's words when set, e.g. valgrind) with its
 // device root in `root`, the clock at 2008-12-21 03:03:17 and every request going to
 // `server` as the HTTP proxy, unless `env` says otherwise.
 Result RunJob(const std::string& root, const Server& server, const std::vector<std::string>& args,
-              Env env = {}, int seconds = 0);
+              Env env = {}, int seconds = 0, int signal = 9 /* SIGKILL */);
 // What exit codes 2 and 3 add to standard error: one "zemlik: " line.
 bool IsFailureReport(const std::string& err);
 #endif

@@ -15,9 +15,10 @@ extern char** environ;
 namespace zemlik::test {
 namespace {
 
-// Starts `words` with standard input empty and its output into the files `out` and `err`.
-pid_t Start(std::vector<std::string> words, const std::vector<std::string>& env, const char* out,
-            const char* err) {
+// Starts `words` with standard input empty and its output into the files `out` and `err`, or
+// with those closed where they are null.
+pid_t Start(std::vector<std::string> words, const std::vector<std::string>& env,
+            const char* out = nullptr, const char* err = nullptr) {
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
@@ -28,8 +29,13 @@ pid_t Start(std::vector<std::string> words, const std::vector<std::string>& env,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  for (auto [fd, path] : {std::pair{1, out}, {2, err}}) {
+    if (path == nullptr) {
+      posix_spawn_file_actions_addclose(&actions, fd);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, fd, path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+  }
   pid_t pid = -1;
   if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
@@ -39,7 +45,7 @@ pid_t Start(std::vector<std::string> words, const std::vector<std::string>& env,
 }  // namespace
 
 Result RunProcess(const std::string& program, const std::vector<std::string>& args, const Env& env,
-                  int seconds) {
+                  int seconds, int signal) {
   std::vector<std::string> entries;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
@@ -55,7 +61,7 @@ Result RunProcess(const std::string& program, const std::vector<std::string>& ar
   Result result;
   int status = 0;
   for (int waited = 0; pid > 0 && waitpid(pid, &status, WNOHANG) == 0; waited += 5) {
-    if (seconds > 0 && waited == seconds * 1000) kill(pid, SIGKILL);
+    if (seconds > 0 && waited == seconds * 1000) kill(pid, signal);
     usleep(5000);
   }
   if (pid > 0) result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -65,7 +71,7 @@ Result RunProcess(const std::string& program, const std::vector<std::string>& ar
 }
 
 Result RunJob(const std::string& root, const Server& server, const std::vector<std::string>& args,
-              Env env, int seconds) {
+              Env env, int seconds, int signal) {
   env.insert({{"ZEMLIK_ROOT", root},
               {"ZEMLIK_CLOCK", "2008-12-21 03:03:17"},
               {"http_proxy", server.Url()},
@@ -77,7 +83,8 @@ Result RunJob(const std::string& root, const Server& server, const std::vector<s
   words.push_back(std::string(ZEMLIK_BUILD_DIR) + "/zemlik");
   const bool wrapped = words.size() > 1;  // a slower run
   words.insert(words.end(), args.begin(), args.end());
-  return RunProcess(words[0], {words.begin() + 1, words.end()}, env, seconds * (wrapped ? 10 : 1));
+  return RunProcess(words[0], {words.begin() + 1, words.end()}, env, seconds * (wrapped ? 10 : 1),
+                    signal);
 }
 
 bool IsFailureReport(const std::string& err) {
@@ -87,7 +94,7 @@ bool IsFailureReport(const std::string& err) {
 void Spawn(const std::vector<std::string>& words) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
-  Start(words, env, "/dev/null", "/dev/null");
+  Start(words, env);
 }
 
 std::string HostPath(const std::string& path) { return path; }
