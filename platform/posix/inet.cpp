@@ -241,8 +241,9 @@ BOOL HttpQueryInfoW(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bu
   auto request = platform::FindHandleAs<Request>(handle);
   if (request == nullptr) return FALSE;
   std::lock_guard<std::mutex> lock(request->mutex);
-  if (!request->transfer || index != nullptr || buffer == nullptr || bufferLength == nullptr ||
-      *bufferLength < sizeof(DWORD)) {
+  // Only a request whose final response has arrived has either.
+  if (!request->transfer || request->transfer->Status() == 0 || index != nullptr ||
+      buffer == nullptr || bufferLength == nullptr || *bufferLength < sizeof(DWORD)) {
     return FALSE;
   }
   long long value;
@@ -250,7 +251,6 @@ BOOL HttpQueryInfoW(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bu
     value = request->transfer->ContentLength();
   } else if (infoLevel == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER)) {
     value = request->transfer->Status();
-    if (value == 0) value = -1;
   } else {
     return FALSE;
   }
