@@ -82,21 +82,19 @@ TEST(CodePages, Utf8TerminatorsSmallBuffersAndWhatIsRefused) {
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"a€", 2, bytes, 4, "\x81\x48", nullptr), 3);
   EXPECT_EQ(std::string(bytes, 3), "a\x81\x48");  // the default character given
   // Each fails: a buffer too small for the next character, or what the conversions refuse.
-  auto m = [&](UINT cp, LPCSTR s, int n, LPWSTR d, int size) {
-    return MultiByteToWideChar(cp, 0, s, n, d, size);
+  auto* m = &MultiByteToWideChar;
+  auto w = [](UINT cp, LPCWSTR s, int n, LPSTR d, int size, LPCSTR c = nullptr, BOOL* u = nullptr) {
+    return WideCharToMultiByte(cp, 0, s, n, d, size, c, u);
   };
   BOOL used = FALSE;
-  auto w = [&](UINT cp, LPCWSTR s, int n, LPSTR d, int size, LPCSTR def = nullptr,
-               BOOL* lacking = nullptr) {
-    return WideCharToMultiByte(cp, 0, s, n, d, size, def, lacking);
-  };
   for (int failed :
-       {m(CP_ACP, "x\x80", 2, wide, 1), m(CP_ACP, "xy\x80", 3, wide, 1), m(1252, "a", 1, wide, 4),
-        m(CP_ACP, "a", 0, wide, 4), m(CP_ACP, nullptr, 1, wide, 4), m(CP_ACP, "a", -2, wide, 4),
-        m(CP_ACP, "a", 1, wide, -1), m(CP_ACP, "a", 1, nullptr, 4), w(CP_ACP, u"b€", 2, bytes, 1),
-        w(CP_UTF8, u"a月", 2, bytes, 2), w(CP_UTF8, u"a", 1, bytes, 4, "?"),
-        w(CP_UTF8, u"a", 1, bytes, 4, nullptr, &used), w(1252, u"a", 1, bytes, 4),
-        w(CP_ACP, nullptr, 1, bytes, 4), w(CP_ACP, u"a", 0, bytes, 4),
+       {m(CP_ACP, 0, "x\x80", 2, wide, 1), m(CP_ACP, 0, "xy\x80", 3, wide, 1),
+        m(1252, 0, "a", 1, wide, 4), m(CP_ACP, 0, "a", 0, wide, 4),
+        m(CP_ACP, 0, nullptr, 1, wide, 4), m(CP_ACP, 0, "a", -2, wide, 4),
+        m(CP_ACP, 0, "a", 1, wide, -1), m(CP_ACP, 0, "a", 1, nullptr, 4),
+        w(CP_ACP, u"b€", 2, bytes, 1), w(CP_UTF8, u"a月", 2, bytes, 2),
+        w(CP_UTF8, u"a", 1, bytes, 4, "?"), w(CP_UTF8, u"a", 1, bytes, 4, nullptr, &used),
+        w(1252, u"a", 1, bytes, 4), w(CP_ACP, nullptr, 1, bytes, 4), w(CP_ACP, u"a", 0, bytes, 4),
         w(CP_ACP, u"a", -2, bytes, 4), w(CP_ACP, u"a", 1, bytes, -1),
         w(CP_ACP, u"a", 1, nullptr, 4)})
     EXPECT_EQ(failed, 0);
