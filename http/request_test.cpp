@@ -98,7 +98,7 @@ TEST_F(SendReqDataTest, AnAnswerThatIsNotWholeFailsWithItsCause) {
     {R"("chunked":7777)", kRequestOk, big},  // in growing pieces, then joined
     // what the POSIX layer reports as the error; the system's WinINet has its own
     {R"("status":404)", kRequestHttpError, "status=404"},
-    {R"("status":500)", kRequestHttpError, "status=500"},
+    {R"("status":400)", kRequestHttpError, "status=400"},
     {R"("status":302,"headers":[["Location","/gone"]])", kRequestHttpError, "status=404"},
     {R"("cut_after":150000)", kRequestBodyBroken, "read=150000/300000" + aborted},
     {R"("cut_after":1000,"cut":"stall")", kRequestBodyBroken, "read=1000/300000" + timeout},
