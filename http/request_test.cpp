@@ -152,11 +152,15 @@ TEST_F(SendReqDataTest, EachFailingStepHasItsCode) {
   Send({.mtd = "PUT", .port = server_.port()}, kRequestNoRequest);  // not offered
   Server tls(true);  // https, with the certificate verified
   tls.Add("*", "secret");
+  ScopedEnv system({{"CURL_CA_BUNDLE", nullptr}, {"SSL_CERT_FILE", nullptr}});
   Send({.port = tls.port(), .secure = TRUE}, kRequestGetFailed);
   EXPECT_EQ(Utf8(TraceBuffer),  // the CA is not trusted
             "SendReqData:rc=" + std::to_string(kRequestGetFailed) + ",error=12045");
-  ScopedEnv ca({{"CURL_CA_BUNDLE", tls.CaFile().c_str()}});
-  EXPECT_EQ(Send({.port = tls.port(), .secure = TRUE}), "secret");
+  const std::string ca = tls.CaFile();
+  for (const auto& [bundle, file] : {std::pair{ca.c_str(), ""}, {"", ca.c_str()}}) {
+    ScopedEnv trusted({{"CURL_CA_BUNDLE", bundle}, {"SSL_CERT_FILE", file}});
+    EXPECT_EQ(Send({.port = tls.port(), .secure = TRUE}), "secret");  // CURL_CA_BUNDLE's first
+  }
 #endif
 }
 

@@ -37,6 +37,7 @@ std::vector<FaultRow> Rows(int closedPort) {
       {"ok", "", whole},
       {"hugeheaders", manyHeaders, whole},
       {"nocontent", "\"status\":204", "\r\n"},
+      {"notmodified", "\"status\":304", "\r\n"},  // no Location: the answer, and it has no body
       // The program asks for no encoding and decodes none: the compressed bytes are the
       // body. 1F 8B 08 00 read as code page 932: 8B is a lead byte and 08 no trail byte, so
       // U+30FB and then the 08.

@@ -107,13 +107,11 @@ RequestPlan PlanOf(const Request& request, LPCWSTR headers, DWORD headersLength,
                    DWORD optionalLength) {
   const Server& s = request.server;
   RequestPlan plan;
-  std::string host = s.host;
-  if (host.find(':') != std::string::npos && host[0] != '[') host = "[" + host + "]";
   INTERNET_PORT port = s.port;
   if (port == INTERNET_INVALID_PORT_NUMBER) {
     port = request.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
   }
-  plan.url = (request.secure ? "https://" : "http://") + host + ":" + std::to_string(port) +
+  plan.url = (request.secure ? "https://" : "http://") + s.host + ":" + std::to_string(port) +
              request.target;
   plan.agent = s.agent;
   plan.user = s.user;
