@@ -137,131 +137,121 @@ BOOL Failed(const Transfer& transfer) {
   return FALSE;
 }
 
-// The calls are a C interface: an exception from the C++ library (memory short) fails the
-// call rather than leave it.
-template <class Result, class Call>
-Result NoThrow(Result failed, Call call) {
-  try {
-    return call();
-  } catch (...) {
-    return failed;
-  }
-}
-
 }  // namespace
 
 HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass,
-                        DWORD flags) {
-  return NoThrow<HINTERNET>(nullptr, [&]() -> HINTERNET {
-    if (accessType != INTERNET_OPEN_TYPE_PRECONFIG || proxy != nullptr || proxyBypass != nullptr ||
-        flags != 0) {
-      return nullptr;
-    }
-    platform::inet::InitTransfers();
-    auto root = std::make_shared<Root>();
-    root->agent = platform::Utf16ToUtf8(agent);
-    return Register(std::move(root));
-  });
+                        DWORD flags) try {
+  if (accessType != INTERNET_OPEN_TYPE_PRECONFIG || proxy != nullptr || proxyBypass != nullptr ||
+      flags != 0) {
+    return nullptr;
+  }
+  platform::inet::InitTransfers();
+  auto root = std::make_shared<Root>();
+  root->agent = platform::Utf16ToUtf8(agent);
+  return Register(std::move(root));
+} catch (...) {
+  return nullptr;
 }
 
 HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT serverPort,
                            LPCWSTR userName, LPCWSTR password, DWORD service, DWORD flags,
-                           DWORD_PTR context) {
-  return NoThrow<HINTERNET>(nullptr, [&]() -> HINTERNET {
-    auto root = platform::FindHandleAs<Root>(internet);
-    if (root == nullptr || serverName == nullptr || serverName[0] == 0 ||
-        service != INTERNET_SERVICE_HTTP || flags != 0) {
-      return nullptr;
-    }
-    auto connection = std::make_shared<Connection>();
-    Server& s = connection->server;
-    s.agent = root->agent;
-    s.host = platform::Utf16ToUtf8(serverName);
-    s.port = serverPort;
-    s.hasUser = userName != nullptr;
-    s.user = platform::Utf16ToUtf8(userName);
-    s.password = platform::Utf16ToUtf8(password);
-    return Register(std::move(connection));
-  });
+                           DWORD_PTR context) try {
+  auto root = platform::FindHandleAs<Root>(internet);
+  if (root == nullptr || serverName == nullptr || serverName[0] == 0 ||
+      service != INTERNET_SERVICE_HTTP || flags != 0) {
+    return nullptr;
+  }
+  auto connection = std::make_shared<Connection>();
+  Server& s = connection->server;
+  s.agent = root->agent;
+  s.host = platform::Utf16ToUtf8(serverName);
+  s.port = serverPort;
+  s.hasUser = userName != nullptr;
+  s.user = platform::Utf16ToUtf8(userName);
+  s.password = platform::Utf16ToUtf8(password);
+  return Register(std::move(connection));
+} catch (...) {
+  return nullptr;
 }
 
 HINTERNET HttpOpenRequestW(HINTERNET connect, LPCWSTR verb, LPCWSTR objectName, LPCWSTR version,
-                           LPCWSTR referrer, LPCWSTR* acceptTypes, DWORD flags, DWORD_PTR context) {
-  return NoThrow<HINTERNET>(nullptr, [&]() -> HINTERNET {
-    auto connection = platform::FindHandleAs<Connection>(connect);
-    if (connection == nullptr || referrer != nullptr || acceptTypes != nullptr ||
-        (flags & ~(INTERNET_FLAG_RELOAD | INTERNET_FLAG_SECURE)) != 0) {
-      return nullptr;
-    }
-    auto request = std::make_shared<Request>();
-    if (!SetMethod(request.get(), verb, version)) return nullptr;
-    request->server = connection->server;
-    request->secure = (flags & INTERNET_FLAG_SECURE) != 0;
-    request->target = EncodeTarget(platform::Utf16ToUtf8(objectName));
-    return Register(std::move(request));
-  });
+                           LPCWSTR referrer, LPCWSTR* acceptTypes, DWORD flags,
+                           DWORD_PTR context) try {
+  auto connection = platform::FindHandleAs<Connection>(connect);
+  if (connection == nullptr || referrer != nullptr || acceptTypes != nullptr ||
+      (flags & ~(INTERNET_FLAG_RELOAD | INTERNET_FLAG_SECURE)) != 0) {
+    return nullptr;
+  }
+  auto request = std::make_shared<Request>();
+  if (!SetMethod(request.get(), verb, version)) return nullptr;
+  request->server = connection->server;
+  request->secure = (flags & INTERNET_FLAG_SECURE) != 0;
+  request->target = EncodeTarget(platform::Utf16ToUtf8(objectName));
+  return Register(std::move(request));
+} catch (...) {
+  return nullptr;
 }
 
 BOOL HttpSendRequestW(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LPVOID optional,
-                      DWORD optionalLength) {
-  return NoThrow<BOOL>(FALSE, [&]() -> BOOL {
-    auto request = platform::FindHandleAs<Request>(handle);
-    if (request == nullptr) return FALSE;
-    std::lock_guard<std::mutex> lock(request->mutex);
-    if (request->transfer) return FALSE;
-    if (optional == nullptr && optionalLength != 0) return FALSE;
-    RequestPlan plan = PlanOf(*request, headers, headersLength, optional, optionalLength);
-    platform::NoteRequest(plan.url);
-    request->transfer = platform::inet::StartTransfer(plan);
-    if (!request->transfer) {
-      SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
-      return FALSE;
-    }
-    if (request->transfer->WaitForResponse()) return TRUE;
-    return Failed(*request->transfer);
-  });
+                      DWORD optionalLength) try {
+  auto request = platform::FindHandleAs<Request>(handle);
+  if (request == nullptr) return FALSE;
+  std::lock_guard<std::mutex> lock(request->mutex);
+  if (request->transfer) return FALSE;
+  if (optional == nullptr && optionalLength != 0) return FALSE;
+  RequestPlan plan = PlanOf(*request, headers, headersLength, optional, optionalLength);
+  platform::NoteRequest(plan.url);
+  request->transfer = platform::inet::StartTransfer(plan);
+  if (!request->transfer) {
+    SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+    return FALSE;
+  }
+  if (request->transfer->WaitForResponse()) return TRUE;
+  return Failed(*request->transfer);
+} catch (...) {
+  return FALSE;
 }
 
-BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead) {
-  return NoThrow<BOOL>(FALSE, [&]() -> BOOL {
-    if (bytesRead != nullptr) *bytesRead = 0;
-    auto request = platform::FindHandleAs<Request>(file);
-    if (request == nullptr) return FALSE;
-    std::lock_guard<std::mutex> lock(request->mutex);
-    if (!request->transfer || bytesRead == nullptr || (buffer == nullptr && bytesToRead != 0)) {
-      return FALSE;
-    }
-    size_t got = 0;
-    bool ok = request->transfer->Read(static_cast<char*>(buffer), bytesToRead, &got);
-    *bytesRead = static_cast<DWORD>(got);
-    return ok ? TRUE : Failed(*request->transfer);
-  });
+BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead) try {
+  if (bytesRead != nullptr) *bytesRead = 0;
+  auto request = platform::FindHandleAs<Request>(file);
+  if (request == nullptr) return FALSE;
+  std::lock_guard<std::mutex> lock(request->mutex);
+  if (!request->transfer || bytesRead == nullptr || (buffer == nullptr && bytesToRead != 0)) {
+    return FALSE;
+  }
+  size_t got = 0;
+  bool ok = request->transfer->Read(static_cast<char*>(buffer), bytesToRead, &got);
+  *bytesRead = static_cast<DWORD>(got);
+  return ok ? TRUE : Failed(*request->transfer);
+} catch (...) {
+  return FALSE;
 }
 
 BOOL HttpQueryInfoW(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
-                    LPDWORD index) {
-  return NoThrow<BOOL>(FALSE, [&]() -> BOOL {
-    auto request = platform::FindHandleAs<Request>(handle);
-    if (request == nullptr) return FALSE;
-    std::lock_guard<std::mutex> lock(request->mutex);
-    // Only a request whose final response has arrived has either.
-    if (!request->transfer || request->transfer->Status() == 0 || index != nullptr ||
-        buffer == nullptr || bufferLength == nullptr || *bufferLength < sizeof(DWORD)) {
-      return FALSE;
-    }
-    long long value;
-    if (infoLevel == (HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER)) {
-      value = request->transfer->ContentLength();
-    } else if (infoLevel == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER)) {
-      value = request->transfer->Status();
-    } else {
-      return FALSE;
-    }
-    if (value < 0 || value > 0xFFFFFFFFll) return FALSE;
-    *static_cast<DWORD*>(buffer) = static_cast<DWORD>(value);
-    *bufferLength = sizeof(DWORD);
-    return TRUE;
-  });
+                    LPDWORD index) try {
+  auto request = platform::FindHandleAs<Request>(handle);
+  if (request == nullptr) return FALSE;
+  std::lock_guard<std::mutex> lock(request->mutex);
+  // Only a request whose final response has arrived has either.
+  if (!request->transfer || request->transfer->Status() == 0 || index != nullptr ||
+      buffer == nullptr || bufferLength == nullptr || *bufferLength < sizeof(DWORD)) {
+    return FALSE;
+  }
+  long long value;
+  if (infoLevel == (HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER)) {
+    value = request->transfer->ContentLength();
+  } else if (infoLevel == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER)) {
+    value = request->transfer->Status();
+  } else {
+    return FALSE;
+  }
+  if (value < 0 || value > 0xFFFFFFFFll) return FALSE;
+  *static_cast<DWORD*>(buffer) = static_cast<DWORD>(value);
+  *bufferLength = sizeof(DWORD);
+  return TRUE;
+} catch (...) {
+  return FALSE;
 }
 
 // Another thread still working on the request keeps it alive until its call returns.
