@@ -159,7 +159,7 @@ TEST_F(SendReqDataTest, EachFailingStepHasItsCode) {
   const std::string ca = tls.CaFile();
   for (const auto& [bundle, file] : {std::pair{ca.c_str(), ""}, {"", ca.c_str()}}) {
     ScopedEnv trusted({{"CURL_CA_BUNDLE", bundle}, {"SSL_CERT_FILE", file}});
-    EXPECT_EQ(Send({.port = tls.port(), .secure = TRUE}), "secret");  // CURL_CA_BUNDLE's first
+    EXPECT_EQ(Send({.port = tls.port(), .secure = TRUE}), "secret");  // or else SSL_CERT_FILE
   }
 #endif
 }

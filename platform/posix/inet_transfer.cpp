@@ -352,10 +352,7 @@ void CurlTransfer::DriveUntil(const bool& ready) {
   const Utf8Names names;
   for (;;) {
     int running = 0;
-    if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
-      Finish(ERROR_INTERNET_INTERNAL_ERROR);
-      return;
-    }
+    if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) break;
     CollectDone();
     if (done_ || ready) return;
     auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity_);
@@ -367,11 +364,9 @@ void CurlTransfer::DriveUntil(const bool& ready) {
       return;
     }
     int wait = static_cast<int>(std::min<long>(timeoutMs_ - idle.count(), 1000));
-    if (curl_multi_poll(multi_.get(), nullptr, 0, wait, nullptr) != CURLM_OK) {
-      Finish(ERROR_INTERNET_INTERNAL_ERROR);
-      return;
-    }
+    if (curl_multi_poll(multi_.get(), nullptr, 0, wait, nullptr) != CURLM_OK) break;
   }
+  Finish(ERROR_INTERNET_INTERNAL_ERROR);  // curl's multi interface itself failed
 }
 
 // An exchange that ends without error has had its final response.
