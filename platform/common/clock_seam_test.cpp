@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -29,9 +28,8 @@ std::string Reading(const char* text) {
   }
   GetLocalTime(&t);
   std::tm local{t.wSecond, t.wMinute, t.wHour, t.wDay, t.wMonth - 1, t.wYear - 1900, 0, 0, -1};
-  const bool same =
-      std::abs(std::mktime(&local) - std::time(nullptr)) <= 1 && local.tm_wday == t.wDayOfWeek;
-  return same ? "host" : "not the host's";
+  const std::time_t skew = std::mktime(&local) - std::time(nullptr);
+  return skew * skew <= 1 && local.tm_wday == t.wDayOfWeek ? "host" : "not the host's";
 }
 
 TEST(ClockSeam, ZemlikClockIsReadWithItsWeekdayOrRefused) {
