@@ -41,16 +41,11 @@ int WideToAnsi(LPCWSTR source, LPSTR* result) {
   const SIZE_T capacity = 2 * n + 1;
   auto bytes = platform::LocalAllocArray<char>(capacity);
   if (!bytes) return kConversionNoMemory;
+  // Code page 932 writes at most two bytes a unit, so the text and its terminator fit; a
+  // conversion that fails writes nothing and leaves the empty text.
+  bytes[0] = '\0';
   const int size = static_cast<int>(capacity);
-  if (WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK, source, -1, bytes.get(), size, nullptr,
-                          nullptr) == 0) {
-    // Too small for the code page: the call wrote what fits, unterminated. Convert
-    // again one byte short into a cleared buffer, so the last byte stays the terminator.
-    std::memset(bytes.get(), 0, capacity);
-    WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK, source, -1, bytes.get(), size - 1, nullptr,
-                        nullptr);
-    bytes[capacity - 1] = '\0';
-  }
+  WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK, source, -1, bytes.get(), size, nullptr, nullptr);
   *result = bytes.release();
   return kConversionOk;
 }

@@ -16,8 +16,8 @@ constexpr int kConversionNoMemory = -103;
 
 // ANSI code page bytes to wide text; capacity 2n + 1 wide characters.
 int AnsiToWide(LPCSTR source, LPWSTR* result);
-// Wide text to ANSI code page bytes; capacity 2n + 1 bytes. A code page needing
-// more than two bytes for a character gets its result cut at a character boundary.
+// Wide text to ANSI code page bytes (code page 932 on both builds, at most two bytes a
+// unit); capacity 2n + 1 bytes.
 int WideToAnsi(LPCWSTR source, LPSTR* result);
 // UTF-8 bytes to wide text; capacity 2n + 1 wide characters. Bytes outside a
 // well-formed sequence are dropped; a byte that breaks an open sequence drops only

@@ -111,6 +111,7 @@ TEST_F(FetchTest, TheCharsetDecidesTheTextTheFileAndThePostData) {
       {le, kCharsetUnicode, std::nullopt, "\x82\xa0\x41\r\n", ""},
       {be, kCharsetUnicode, std::nullopt, "\x82\xa0\x41\r\n", ""},
       {noMark, kCharsetUnicode, std::nullopt, "\x82\xa0\x41\r\n", ""},
+      {"A", kCharsetUnicode, std::nullopt, "\r\n", ""},  // no whole unit
       {"", kCharsetSjis, TEXT(""), "\r\n", "q=\x82\xa0"},
   };
   for (const auto& [served, charset, text, file, sent] : rows) {

@@ -31,8 +31,10 @@ constexpr DWORD kLargestPiece = 128 * kReadBlock;
 // announces 4 GiB must not make the first allocation fail a body of a few kilobytes.
 constexpr DWORD kLargestHint = 10240 * kReadBlock;
 // Enough pieces for a body of 4 GiB, the most a DWORD length can count, so the piece table
-// is a fixed array and a longer body ends as out of memory, not as an overrun.
+// is a fixed array and a longer body ends as out of memory, not as an overrun: the pieces
+// reach their largest size by the seventh.
 constexpr int kMaxPieces = 400;
+static_assert((kMaxPieces - 7) * std::uint64_t{kLargestPiece} > UINT32_MAX);
 
 static_assert(sizeof(kAgent) / sizeof(WCHAR) - 1 == 80);
 static_assert(sizeof(kPostHeader) / sizeof(WCHAR) - 1 == kPostHeaderLength);
@@ -70,7 +72,6 @@ class BodyPieces {
   // Null when a piece cannot be allocated.
   LPSTR Room(DWORD* room) {
     if (count_ == 0 || used_[count_ - 1] == capacity_[count_ - 1]) {
-      if (count_ == kMaxPieces) return nullptr;
       DWORD capacity =
           count_ == 0 ? first_ : std::min<DWORD>(capacity_[count_ - 1] * 2, kLargestPiece);
       pieces_[count_] = platform::LocalAllocArray<char>(capacity);
@@ -92,10 +93,11 @@ class BodyPieces {
     return true;
   }
 
-  // The body as one zero-terminated block, or null when it cannot be allocated.
+  // The body as one zero-terminated block, or null when it cannot be allocated. A single
+  // piece has room for the zero byte: a full one got a successor before the last read.
   LPSTR Join(DWORD* length) {
     *length = static_cast<DWORD>(total_);
-    if (count_ == 1 && used_[0] < capacity_[0]) {
+    if (count_ == 1) {
       pieces_[0][used_[0]] = 0;
       return pieces_[0].release();
     }
@@ -181,12 +183,7 @@ int Exchange::Send(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, 
   root_.reset(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (root_.get() == nullptr) return Failed(kRequestNoInternet);
 
-  INTERNET_PORT serverPort;
-  if (port < 0) {
-    serverPort = secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
-  } else {
-    serverPort = static_cast<INTERNET_PORT>(port & 0xFFFF);
-  }
+  const auto serverPort = static_cast<INTERNET_PORT>(port & 0xFFFF);
   connection_.reset(
       InternetConnectW(root_.get(), sv, serverPort, user, password, INTERNET_SERVICE_HTTP, 0, 0));
   if (connection_.get() == nullptr) return Failed(kRequestNoConnection);

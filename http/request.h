@@ -18,9 +18,9 @@ constexpr int kRequestNoMemory = -110;      // the body block could not be alloc
 
 // Traces "SendReqData:sv=[..],mtd=[..],pg=[..],pst=.." into TraceBuffer, then requests the
 // object `pg` from server `sv` with method `mtd` ("POST" exactly sends `pst`, up to its zero
-// byte, as a form; anything else is sent as a GET and `pst` is ignored). A negative `port`
-// means 80 (443 when `secure`); otherwise its low 16 bits are used. `secure` sends the
-// request over TLS with certificate verification.
+// byte, as a form; anything else is sent as a GET and `pst` is ignored) at the low 16 bits
+// of `port` (0: the scheme's default). `secure` sends the request over TLS with certificate
+// verification.
 //
 // Only a whole answer counts: a status of 400 to 599 gives kRequestHttpError without the
 // body being read, and a body that breaks off (a failed read: reset, time limit, broken

@@ -35,11 +35,6 @@ class ScopedHandle {
   explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
   ScopedHandle(const ScopedHandle&) = delete;
   ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.release()) {}
-  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
-    reset(other.release());
-    return *this;
-  }
   ~ScopedHandle() { reset(); }
 
   HANDLE get() const { return handle_; }

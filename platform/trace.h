@@ -36,7 +36,7 @@ std::basic_string<Char> MaskPasswords(std::basic_string_view<Char> text) {
            std::basic_string_view<Char>(kEnds).find(masked[end]) == std::basic_string_view<Char>::npos) {
       ++end;
     }
-    const std::size_t sign = masked.rfind(Char('@'), end == 0 ? 0 : end - 1);
+    const std::size_t sign = masked.rfind(Char('@'), end - 1);  // end >= start > 0
     if (sign == masked.npos || sign < start) continue;
     const std::size_t colon = masked.find(Char(':'), start);
     if (colon == masked.npos || colon > sign) continue;

@@ -1,9 +1,8 @@
 // The real binary against a server that misbehaves on purpose, reached as the HTTP proxy:
-// every fault against one job (and a run ended by a signal as its body stalls), a body that
-// breaks off against every job, and an https URL whose tunnel is refused. Each run pins the exit
-// code, the whole output file (the old one kept wherever the answer was not whole), that
-// nothing else is left in the folder, and that no run outlives the layer's time limit
-// (2 s here) by much.
+// every fault against one job (and a run ended by a signal as its body stalls), and a body
+// that breaks off against every job. Each run pins the exit code, the whole output file (the
+// old one kept wherever the answer was not whole), that nothing else is left in the folder,
+// and that no run outlives the layer's time limit (2 s here) by much.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -41,6 +40,7 @@ std::vector<FaultRow> Rows(int closedPort) {
       {"ok", "", whole},
       {"hugeheaders", manyHeaders, whole},
       {"nocontent", "\"status\":204", "\r\n"},
+      {"notmodified", "\"status\":304", "\r\n"},  // no Location: the answer, and it has no body
       // The program asks for no encoding and decodes none: the compressed bytes are the
       // body. 1F 8B 08 00 read as code page 932: 8B is a lead byte and 08 no trail byte, so
       // U+30FB and then the 08.
@@ -61,10 +61,9 @@ std::vector<FaultRow> Rows(int closedPort) {
       {"resetbody", "\"cut_after\":40,\"cut\":\"reset\"", kOld},
       {"stallheaders", "\"cut_after\":0,\"cut\":\"stall\"", kOld},
       {"stallbody+SIGTERM", "\"cut_after\":40,\"cut\":\"stall\"", kOld, 1, SIGTERM},
-      {"longlength", "\"length\":" + std::to_string(kText.size() + 1000), kOld},
+      {"longlength", "\"length\":4000000000", kOld},  // beyond what sizes the first piece
       {"badchunk", "\"chunked\":40,\"cut_after\":40,\"cut\":\"garbage\"", kOld},
       {"status404", "\"status\":404", kOld},
-      {"status500", "\"status\":500", kOld},
   };
 }
 
@@ -126,15 +125,6 @@ TEST_F(FaultsTest, EveryJobKeepsTheOldFileWhenTheBodyBreaksOff) {
                "\"cut_after\":" + std::to_string(bytes.size() / 2) + ",\"cut\":\"reset\""),
            kOld);
   }
-}
-
-// A proxy that refuses the tunnel for an https URL gives no answer.
-TEST_F(FaultsTest, AnHttpsUrlThroughAProxyThatRefusesTheTunnelKeepsTheOldFile) {
-  Expect(
-      Run({"/k:url", "/u:https://files.example/data"}, kText, "", {{"https_proxy", server_.Url()}}),
-      kOld);
-  ASSERT_EQ(server_.Requests().size(), 1u);
-  EXPECT_EQ(server_.Requests()[0].line.rfind("CONNECT files.example:443 ", 0), 0u);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ TEST(DevicePath, ADevicePathLiesUnderTheRootAndAnyOtherIsUsedAsItIs) {
       rows[] = {
           {"\\\\s\\a", "", "/h\\/", kPosixPaths, "/h\\//s/a", ""},  // ZEMLIK_ROOT empty: home
           {"\\\\s\\a", nullptr, nullptr, kWin32Paths, "\\\\s\\a", ""},
-          {"\\My Documents/a", "/", "/h", kPosixPaths, "/My Documents/a", "/My Documents"},
+          {"\\My Documents", "/", "/h", kPosixPaths, "/My Documents", "/My Documents"},
           {"\\My Documents\\a", "", "h\\/", kWin32Paths, "h\\My Documents\\a", "h\\My Documents"},
           {"\\a", nullptr, "", kPosixPaths, "no root", ""},  // in the host path's place
           {nullptr, "r", nullptr, kWin32Paths, "empty", ""},

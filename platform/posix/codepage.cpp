@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/posix/utf.h"
@@ -16,16 +17,14 @@
 namespace {
 
 constexpr char16_t kDecodeReplacement932 = 0x30FB;  // KATAKANA MIDDLE DOT
-constexpr char16_t kDecodeReplacementUtf8 = 0xFFFD;
 constexpr char kDefaultChar = '?';
 
-bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 bool IsLeadByte932(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 // iconv descriptors are not safe to share between threads, and opening one is
-// costly; each conversion borrows one and hands it back. The cache lives until
-// the process ends so threads still converting at exit find it intact.
+// costly; each conversion borrows one and hands it back, so the cache holds as
+// many as ever ran at once. It lives until the process ends so threads still
+// converting at exit find it intact.
 class DescriptorCache {
  public:
   enum Kind { kDecode932, kEncode932, kKinds };
@@ -46,18 +45,11 @@ class DescriptorCache {
 
   void Give(Kind kind, iconv_t cd) {
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (free_[kind].size() < kKeptPerKind) {
-        free_[kind].push_back(cd);
-        return;
-      }
-    }
-    iconv_close(cd);
+    std::lock_guard<std::mutex> lock(mutex_);
+    free_[kind].push_back(cd);
   }
 
  private:
-  static constexpr std::size_t kKeptPerKind = 4;
   std::mutex mutex_;
   std::vector<iconv_t> free_[kKinds];
 };
@@ -84,74 +76,53 @@ class Borrowed {
 };
 
 // Where converted units go: counted only (capacity 0), or copied into the
-// caller's buffer whole characters at a time until one does not fit.
+// caller's buffer. A count an int cannot report does not fit either.
 template <class Unit>
 class Sink {
  public:
   Sink(Unit* dst, int capacity) : dst_(dst), capacity_(capacity) {}
 
-  // One character of `length` units. False once the buffer is full.
-  bool Put(const Unit* units, int length) {
-    if (capacity_ == 0) {
-      if (length > INT_MAX - count_) {  // a size an int cannot report
-        full_ = true;
-        return false;
-      }
-      count_ += length;
-      return true;
-    }
-    if (length > capacity_ - count_) {
-      full_ = true;
-      return false;
-    }
-    std::memcpy(dst_ + count_, units, sizeof(Unit) * static_cast<std::size_t>(length));
-    count_ += length;
-    return true;
-  }
-  bool Put(Unit unit) { return Put(&unit, 1); }
-
-  // Several whole characters at once; false, with nothing taken, when they do
-  // not all fit (the caller then puts them one character at a time).
-  bool PutRun(const Unit* units, std::size_t n) {
-    if (full_ || n > static_cast<std::size_t>(INT_MAX - count_)) return false;
-    const int length = static_cast<int>(n);
-    if (capacity_ != 0) {
-      if (length > capacity_ - count_) return false;
-      std::memcpy(dst_ + count_, units, sizeof(Unit) * n);
-    }
-    count_ += length;
+  // All n units, or nothing and false when they do not fit.
+  bool Put(const Unit* units, std::size_t n) {
+    const int limit = capacity_ == 0 ? INT_MAX : capacity_;
+    if (n > static_cast<std::size_t>(limit - count_)) return false;
+    if (capacity_ != 0) std::memcpy(dst_ + count_, units, sizeof(Unit) * n);
+    count_ += static_cast<int>(n);
     return true;
   }
 
-  int Result() const { return full_ ? 0 : count_; }
+  int Result() const { return count_; }
 
  private:
   Unit* dst_;
   int capacity_;
   int count_ = 0;
-  bool full_ = false;
 };
 
-// iconv hands out whole characters, so a run that fits is taken in one copy;
-// only a run that would overflow the buffer is cut character by character.
-bool PutWideUnits(Sink<WCHAR>* sink, const char16_t* units, std::size_t n) {
-  if (sink->PutRun(units, n)) return true;
-  for (std::size_t i = 0; i < n;) {
-    int length = IsHighSurrogate(units[i]) && i + 1 < n && IsLowSurrogate(units[i + 1]) ? 2 : 1;
-    if (!sink->Put(units + i, length)) return false;
-    i += static_cast<std::size_t>(length);
-  }
-  return true;
+// The length of the character at `at` in well-formed text of `left` units.
+std::size_t WideLength(const WCHAR* at, std::size_t) {
+  return *at >= 0xD800 && *at <= 0xDBFF ? 2 : 1;
+}
+std::size_t Length932(const char* at, std::size_t) {
+  return IsLeadByte932(static_cast<unsigned char>(*at)) ? 2 : 1;
+}
+std::size_t Utf8Length(const char* at, std::size_t left) {
+  char32_t c;
+  return platform::DecodeUtf8(reinterpret_cast<const unsigned char*>(at), left, &c);
 }
 
-bool PutBytes932(Sink<char>* sink, const char* bytes, std::size_t n) {
-  if (sink->PutRun(bytes, n)) return true;
-  for (std::size_t i = 0; i < n;) {
-    int length = IsLeadByte932(static_cast<unsigned char>(bytes[i])) && i + 1 < n ? 2 : 1;
-    if (!sink->Put(bytes + i, length)) return false;
-    i += static_cast<std::size_t>(length);
+// Puts a run of whole characters in one copy when it fits. When it does not, what
+// fits is put, cut before the first character that does not, and the conversion fails.
+template <class Unit>
+bool PutRun(Sink<Unit>* sink, const Unit* units, std::size_t n,
+            std::size_t (*length)(const Unit* at, std::size_t left)) {
+  if (sink->Put(units, n)) return true;
+  // Ends within the run, since the run as a whole does not fit.
+  for (std::size_t i = 0;;) {
+    const std::size_t size = length(units + i, n - i);
+    if (!sink->Put(units + i, size)) return false;
+    i += size;
   }
-  return true;
 }
 
 // iconv is handed at most this much input per call. After an invalid or
@@ -160,21 +131,18 @@ bool PutBytes932(Sink<char>* sink, const char* bytes, std::size_t n) {
 // many such characters quadratic.
 constexpr std::size_t kIconvWindow = 4096;
 
-enum class Step { kGoOn, kInvalid, kFailed };
-
-// One bounded iconv call over the front of the input; *inLeft counts all the
-// input still to convert. kInvalid leaves *in at the offending sequence.
-Step ConvertWindow(iconv_t cd, char** in, std::size_t* inLeft, char** out, std::size_t* outLeft) {
+// One bounded iconv call over the front of the input into `out`, which holds a
+// window's output; *inLeft counts all the input still to convert. True when it
+// stopped at a sequence that is invalid or cut by the input's end, *in left there.
+bool StoppedAtInvalid(iconv_t cd, char** in, std::size_t* inLeft, char** out,
+                      std::size_t* outLeft) {
   const std::size_t window = std::min(*inLeft, kIconvWindow);
   std::size_t windowLeft = window;
   const std::size_t r = iconv(cd, in, &windowLeft, out, outLeft);
   const int error = errno;
   *inLeft -= window - windowLeft;
-  if (r != static_cast<std::size_t>(-1) || error == E2BIG) return Step::kGoOn;
   // A character cut by the window's edge is whole in the next window.
-  if (error == EINVAL && windowLeft < *inLeft) return Step::kGoOn;
-  if (error == EILSEQ || error == EINVAL) return Step::kInvalid;
-  return Step::kFailed;
+  return r == static_cast<std::size_t>(-1) && !(error == EINVAL && windowLeft < *inLeft);
 }
 
 bool Decode932(const char* src, std::size_t n, Sink<WCHAR>* sink) {
@@ -182,93 +150,58 @@ bool Decode932(const char* src, std::size_t n, Sink<WCHAR>* sink) {
   if (!cd.ok()) return false;
   char* in = const_cast<char*>(src);
   std::size_t inLeft = n;
-  char16_t chunk[4096];
+  char16_t chunk[kIconvWindow];  // a byte gives at most one unit
   while (inLeft > 0) {
     char* out = reinterpret_cast<char*>(chunk);
     std::size_t outLeft = sizeof chunk;
-    Step step = ConvertWindow(cd.get(), &in, &inLeft, &out, &outLeft);
-    if (!PutWideUnits(sink, chunk, (sizeof chunk - outLeft) / sizeof(char16_t))) return false;
-    if (step == Step::kGoOn) continue;
-    if (step == Step::kFailed) return false;
+    const bool invalid = StoppedAtInvalid(cd.get(), &in, &inLeft, &out, &outLeft);
+    if (!PutRun(sink, chunk, (sizeof chunk - outLeft) / sizeof(char16_t), WideLength)) return false;
+    if (!invalid) continue;
     // One replacement per offending byte; the next byte starts afresh.
-    if (!sink->Put(kDecodeReplacement932)) return false;
+    if (!sink->Put(&kDecodeReplacement932, 1)) return false;
     ++in;
     --inLeft;
   }
   return true;
 }
 
-bool DecodeUtf8(const char* src, std::size_t n, Sink<WCHAR>* sink) {
-  const auto* s = reinterpret_cast<const unsigned char*>(src);
-  for (std::size_t i = 0; i < n;) {
-    char32_t c;
-    std::size_t length = platform::DecodeUtf8(s + i, n - i, &c);
-    if (length == 0) {
-      c = kDecodeReplacementUtf8;
-      length = 1;
-    }
-    i += length;
-    if (c >= 0x10000) {
-      const WCHAR pair[2] = {static_cast<WCHAR>(0xD800 + ((c - 0x10000) >> 10)),
-                             static_cast<WCHAR>(0xDC00 + ((c - 0x10000) & 0x3FF))};
-      if (!sink->Put(pair, 2)) return false;
-    } else if (!sink->Put(static_cast<WCHAR>(c))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The precomposed kana for `base` followed by U+3099 (voiced) or U+309A
-// (semi-voiced), limited to those code page 932 has; 0 when there is none.
+// (semi-voiced), limited to those code page 932 has; 0 when there is none. Katakana
+// compose as their hiragana do; a voiced form follows its base, a semi-voiced one
+// comes two after it.
 char16_t ComposeKana(char16_t base, char16_t mark) {
-  // Katakana compose as their hiragana do.
+  static constexpr std::u16string_view kVoiced = u"かきくけこさしすせそたちつてとはひふへほゝ";
+  static constexpr std::u16string_view kSemiVoiced = u"はひふへほ";
   const char16_t hiragana =
-      base >= 0x30A1 && base <= 0x30F6 ? static_cast<char16_t>(base - 0x60) : base;
-  if (mark == 0x3099) {
-    // か..ぢ pair up on even and odd code points, つ..ど on the other parity.
-    if ((hiragana >= 0x304B && hiragana <= 0x3061 && hiragana % 2 == 1) ||
-        (hiragana >= 0x3064 && hiragana <= 0x3068 && hiragana % 2 == 0) ||
-        (hiragana >= 0x306F && hiragana <= 0x307B && (hiragana - 0x306F) % 3 == 0)) {
-      return static_cast<char16_t>(base + 1);
-    }
-    if (base == 0x30A6) return 0x30F4;  // ウ -> ヴ (the hiragana one is not on the page)
-    if (base == 0x309D || base == 0x30FD) return static_cast<char16_t>(base + 1);  // ゝ ヽ
-    return 0;
-  }
-  if (mark == 0x309A && hiragana >= 0x306F && hiragana <= 0x307B && (hiragana - 0x306F) % 3 == 0) {
-    return static_cast<char16_t>(base + 2);
-  }
+      base >= u'ァ' && base <= u'ヽ' ? static_cast<char16_t>(base - 0x60) : base;
+  if (mark == 0x3099 && base == u'ウ') return u'ヴ';  // the hiragana one is not on the page
+  if (mark == 0x3099 && kVoiced.find(hiragana) != kVoiced.npos) return base + 1;
+  if (mark == 0x309A && kSemiVoiced.find(hiragana) != kSemiVoiced.npos) return base + 2;
   return 0;
 }
 
 struct EncodeState {
   Sink<char>* sink;
   const char* defaultChar;
-  int defaultLength;
+  std::size_t defaultLength;
   bool usedDefault = false;
 };
 
-bool PutDefault(EncodeState* state) {
-  state->usedDefault = true;
-  return state->sink->Put(state->defaultChar, state->defaultLength);
-}
-
-// A run of UTF-16 units; whatever the page lacks becomes the default
-// character, one per UTF-16 unit as the system's conversion counts (a character
-// beyond U+FFFF, a surrogate pair, gives two).
+// UTF-16 units; whatever the page lacks becomes the default character, one per
+// UTF-16 unit as the system's conversion counts (a character beyond U+FFFF, a
+// surrogate pair, gives two).
 bool EncodeRun932(iconv_t cd, const char16_t* units, std::size_t n, EncodeState* state) {
   char* in = reinterpret_cast<char*>(const_cast<char16_t*>(units));
   std::size_t inLeft = n * sizeof(char16_t);
-  char chunk[8192];
+  char chunk[kIconvWindow];  // a unit, two bytes, gives at most two
   while (inLeft > 0) {
     char* out = chunk;
     std::size_t outLeft = sizeof chunk;
-    Step step = ConvertWindow(cd, &in, &inLeft, &out, &outLeft);
-    if (!PutBytes932(state->sink, chunk, sizeof chunk - outLeft)) return false;
-    if (step == Step::kGoOn) continue;
-    if (step == Step::kFailed) return false;
-    if (!PutDefault(state)) return false;
+    const bool invalid = StoppedAtInvalid(cd, &in, &inLeft, &out, &outLeft);
+    if (!PutRun(state->sink, chunk, sizeof chunk - outLeft, Length932)) return false;
+    if (!invalid) continue;
+    state->usedDefault = true;
+    if (!state->sink->Put(state->defaultChar, state->defaultLength)) return false;
     in += sizeof(char16_t);
     inLeft -= sizeof(char16_t);
   }
@@ -278,35 +211,15 @@ bool EncodeRun932(iconv_t cd, const char16_t* units, std::size_t n, EncodeState*
 bool Encode932(const char16_t* src, std::size_t n, bool compositeCheck, EncodeState* state) {
   Borrowed cd(DescriptorCache::kEncode932);
   if (!cd.ok()) return false;
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; compositeCheck && i + 1 < n; ++i) {
-    char16_t composed = ComposeKana(src[i], src[i + 1]);
-    if (composed == 0) continue;
-    if (!EncodeRun932(cd.get(), src + runStart, i - runStart, state) ||
-        !EncodeRun932(cd.get(), &composed, 1, state)) {
-      return false;
-    }
-    runStart = i + 2;
-    ++i;
-  }
-  return EncodeRun932(cd.get(), src + runStart, n - runStart, state);
-}
-
-bool EncodeUtf8(const char16_t* src, std::size_t n, EncodeState* state) {
-  std::string bytes;
+  if (!compositeCheck) return EncodeRun932(cd.get(), src, n, state);
+  std::u16string composed;
+  composed.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
-    char32_t c = src[i];
-    if (IsHighSurrogate(c) && i + 1 < n && IsLowSurrogate(src[i + 1])) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (src[++i] - 0xDC00);
-    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-      c = 0xFFFD;
-      state->usedDefault = true;
-    }
-    bytes.clear();
-    platform::AppendUtf8(c, &bytes);
-    if (!state->sink->Put(bytes.data(), static_cast<int>(bytes.size()))) return false;
+    const char16_t kana = i + 1 < n ? ComposeKana(src[i], src[i + 1]) : 0;
+    composed.push_back(kana != 0 ? kana : src[i]);
+    if (kana != 0) ++i;
   }
-  return true;
+  return EncodeRun932(cd.get(), composed.data(), composed.size(), state);
 }
 
 }  // namespace
@@ -323,7 +236,8 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLength, L
   if (codePage == CP_ACP) {
     ok = Decode932(src, n, &sink);
   } else if (codePage == CP_UTF8) {
-    ok = DecodeUtf8(src, n, &sink);
+    const std::u16string wide = platform::Utf8ToUtf16(std::string_view(src, n));
+    ok = PutRun(&sink, wide.data(), wide.size(), WideLength);
   } else {
     return 0;
   }
@@ -350,7 +264,8 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLength, 
     ok = Encode932(src, n, (flags & WC_COMPOSITECHECK) != 0, &state);
   } else if (codePage == CP_UTF8) {
     if (defaultChar != nullptr || usedDefaultChar != nullptr) return 0;
-    ok = EncodeUtf8(src, n, &state);
+    const std::string bytes = platform::Utf16ToUtf8(src, n);
+    ok = PutRun(&sink, bytes.data(), bytes.size(), Utf8Length);
   } else {
     return 0;
   }

@@ -76,22 +76,16 @@ std::string EncodeTarget(const std::string& object) {
   return out;
 }
 
-// The request's method and version from HttpOpenRequestW's words; false for others.
+// The request's method and version from HttpOpenRequestW's words (null: GET, HTTP/1.1);
+// false for others.
 bool SetMethod(Request* request, LPCWSTR verb, LPCWSTR version) {
-  if (verb == nullptr || std::u16string_view(verb) == u"GET") {
-    request->post = false;
-  } else if (std::u16string_view(verb) == u"POST") {
-    request->post = true;
-  } else {
+  const std::u16string_view method = verb != nullptr ? verb : u"GET";
+  const std::u16string_view http = version != nullptr ? version : u"HTTP/1.1";
+  if ((method != u"GET" && method != u"POST") || (http != u"HTTP/1.1" && http != u"HTTP/1.0")) {
     return false;
   }
-  if (version == nullptr || std::u16string_view(version) == u"HTTP/1.1") {
-    request->http10 = false;
-  } else if (std::u16string_view(version) == u"HTTP/1.0") {
-    request->http10 = true;
-  } else {
-    return false;
-  }
+  request->post = method == u"POST";
+  request->http10 = http == u"HTTP/1.0";
   return true;
 }
 
@@ -113,13 +107,11 @@ RequestPlan PlanOf(const Request& request, LPCWSTR headers, DWORD headersLength,
                    DWORD optionalLength) {
   const Server& s = request.server;
   RequestPlan plan;
-  std::string host = s.host;
-  if (host.find(':') != std::string::npos && host[0] != '[') host = "[" + host + "]";
   INTERNET_PORT port = s.port;
   if (port == INTERNET_INVALID_PORT_NUMBER) {
     port = request.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
   }
-  plan.url = (request.secure ? "https://" : "http://") + host + ":" + std::to_string(port) +
+  plan.url = (request.secure ? "https://" : "http://") + s.host + ":" + std::to_string(port) +
              request.target;
   plan.agent = s.agent;
   plan.user = s.user;
@@ -241,8 +233,9 @@ BOOL HttpQueryInfoW(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bu
   auto request = platform::FindHandleAs<Request>(handle);
   if (request == nullptr) return FALSE;
   std::lock_guard<std::mutex> lock(request->mutex);
-  if (!request->transfer || index != nullptr || buffer == nullptr || bufferLength == nullptr ||
-      *bufferLength < sizeof(DWORD)) {
+  // Only a request whose final response has arrived has either.
+  if (!request->transfer || request->transfer->Status() == 0 || index != nullptr ||
+      buffer == nullptr || bufferLength == nullptr || *bufferLength < sizeof(DWORD)) {
     return FALSE;
   }
   long long value;
@@ -250,7 +243,6 @@ BOOL HttpQueryInfoW(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bu
     value = request->transfer->ContentLength();
   } else if (infoLevel == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER)) {
     value = request->transfer->Status();
-    if (value == 0) value = -1;
   } else {
     return FALSE;
   }

@@ -52,7 +52,7 @@ class Transfer {
   // Blocks until `want` bytes are copied to `out` or the body ends. False only when nothing
   // is left to deliver and the exchange did not end cleanly.
   virtual bool Read(char* out, std::size_t want, std::size_t* got) = 0;
-  // The final response's Content-Length, or -1 when it has none.
+  // The final response's Content-Length, or -1 when it has none; asked once it has arrived.
   virtual long long ContentLength() = 0;
   // The final response's status code, or 0 before it has arrived.
   virtual int Status() const = 0;

@@ -38,8 +38,9 @@ TEST(Inet, CrackingSplitsIntoPointersIntoTheUrl) {
   EXPECT_EQ(Cracked(u"http://a@b@host:/p@q"), "3 80 http host a@b - /p@q -");
   EXPECT_EQ(Cracked(u"http://host/path?q", 11), "3 80 http host - - - -");
   for (const char16_t* url :
-       {u"ftp://host/", u"http:/host", u"http://", u"http://:80/", u"http://h:0/",
-        u"http://h:65536/", u"http://h:8x/", u"http://[::1/", u"://host/"}) {
+       {u"file://host/", u"http:", u"http:x/", u"http:/host", u"http://", u"http://:80/",
+        u"http://h:0/", u"http://h:65536/", u"http://h:123456/", u"http://h:-1/", u"http://h:8x/",
+        u"http://[::1/", u"http://[::1]x/", u"://host/"}) {
     EXPECT_EQ(Cracked(url), "") << Utf8(url);
   }
 }

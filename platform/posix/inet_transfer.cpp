@@ -4,6 +4,7 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/common/inet_timeout.h"
 #include "platform/posix/inet_internal.h"
@@ -30,35 +32,31 @@ constexpr size_t kBufferCapacity = 768 * 1024;
 
 // A CURLcode as the WinINet error GetLastError reports for it; 0 for success.
 DWORD ErrorOf(CURLcode code) {
-  switch (code) {
-    case CURLE_OK:
-      return 0;
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_RESOLVE_HOST:
-      return ERROR_INTERNET_NAME_NOT_RESOLVED;
-    case CURLE_COULDNT_CONNECT:
-      return ERROR_INTERNET_CANNOT_CONNECT;
-    case CURLE_OPERATION_TIMEDOUT:
-      return ERROR_INTERNET_TIMEOUT;
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CACERT_BADFILE:
-      return ERROR_INTERNET_INVALID_CA;
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SSL_CERTPROBLEM:
-      return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_GOT_NOTHING:
-      return ERROR_INTERNET_CONNECTION_ABORTED;
-    case CURLE_TOO_MANY_REDIRECTS:
-      return ERROR_HTTP_REDIRECT_FAILED;
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_BAD_CONTENT_ENCODING:
-      return ERROR_HTTP_INVALID_SERVER_RESPONSE;
-    default:
-      return ERROR_INTERNET_INTERNAL_ERROR;
+  static constexpr struct {
+    CURLcode code;
+    DWORD error;
+  } kErrors[] = {
+      {CURLE_OK, 0},
+      {CURLE_COULDNT_RESOLVE_PROXY, ERROR_INTERNET_NAME_NOT_RESOLVED},
+      {CURLE_COULDNT_RESOLVE_HOST, ERROR_INTERNET_NAME_NOT_RESOLVED},
+      {CURLE_COULDNT_CONNECT, ERROR_INTERNET_CANNOT_CONNECT},
+      {CURLE_OPERATION_TIMEDOUT, ERROR_INTERNET_TIMEOUT},
+      {CURLE_PEER_FAILED_VERIFICATION, ERROR_INTERNET_INVALID_CA},
+      {CURLE_SSL_CACERT_BADFILE, ERROR_INTERNET_INVALID_CA},
+      {CURLE_SSL_CONNECT_ERROR, ERROR_INTERNET_SECURITY_CHANNEL_ERROR},
+      {CURLE_SSL_CERTPROBLEM, ERROR_INTERNET_SECURITY_CHANNEL_ERROR},
+      {CURLE_PARTIAL_FILE, ERROR_INTERNET_CONNECTION_ABORTED},
+      {CURLE_RECV_ERROR, ERROR_INTERNET_CONNECTION_ABORTED},
+      {CURLE_SEND_ERROR, ERROR_INTERNET_CONNECTION_ABORTED},
+      {CURLE_GOT_NOTHING, ERROR_INTERNET_CONNECTION_ABORTED},
+      {CURLE_TOO_MANY_REDIRECTS, ERROR_HTTP_REDIRECT_FAILED},
+      {CURLE_WEIRD_SERVER_REPLY, ERROR_HTTP_INVALID_SERVER_RESPONSE},
+      {CURLE_BAD_CONTENT_ENCODING, ERROR_HTTP_INVALID_SERVER_RESPONSE},
+  };
+  for (const auto& entry : kErrors) {
+    if (entry.code == code) return entry.error;
   }
+  return ERROR_INTERNET_INTERNAL_ERROR;
 }
 
 // libcurl turns a host name that is not ASCII into its IDNA form through libidn2, which reads
@@ -66,10 +64,9 @@ DWORD ErrorOf(CURLcode code) {
 // the calls that drive curl run with a UTF-8 character type on their thread.
 class Utf8Names {
  public:
-  Utf8Names() : previous_(Locale() != nullptr ? uselocale(Locale()) : nullptr) {}
-  ~Utf8Names() {
-    if (previous_ != nullptr) uselocale(previous_);
-  }
+  // Without the locale (null) uselocale changes nothing, and the destructor restores the same.
+  Utf8Names() : previous_(uselocale(Locale())) {}
+  ~Utf8Names() { uselocale(previous_); }
   Utf8Names(const Utf8Names&) = delete;
   Utf8Names& operator=(const Utf8Names&) = delete;
 
@@ -93,21 +90,19 @@ using SlistPtr = std::unique_ptr<curl_slist, CurlDeleter<curl_slist, curl_slist_
 // The request headers as curl takes them, or null when curl cannot hold them. Headers curl
 // would add on its own are removed by naming them without a value.
 SlistPtr HeaderList(const RequestPlan& plan) {
+  std::vector<std::string> lines = {"Accept:", "Expect:", "Proxy-Connection:"};
+  lines.insert(lines.end(), plan.headers.begin(), plan.headers.end());
+  auto typed = [](const std::string& line) { return StartsWithNoCase(line, "content-type:"); };
+  if (plan.post && std::none_of(plan.headers.begin(), plan.headers.end(), typed)) {
+    lines.push_back("Content-Type:");
+  }
   SlistPtr list;
-  auto append = [&list](const std::string& line) {
+  for (const std::string& line : lines) {
     curl_slist* next = curl_slist_append(list.get(), line.c_str());
-    if (next == nullptr) return false;
+    if (next == nullptr) return nullptr;
     static_cast<void>(list.release());  // `next` holds the same nodes and one more
     list.reset(next);
-    return true;
-  };
-  if (!append("Accept:") || !append("Expect:") || !append("Proxy-Connection:")) return nullptr;
-  bool hasContentType = false;
-  for (const std::string& line : plan.headers) {
-    if (StartsWithNoCase(line, "content-type:")) hasContentType = true;
-    if (!append(line)) return nullptr;
   }
-  if (plan.post && !hasContentType && !append("Content-Type:")) return nullptr;
   return list;
 }
 
@@ -147,8 +142,9 @@ class ByteRing {
 class CurlTransfer : public Transfer {
  public:
   CurlTransfer() : buffer_(kBufferCapacity), timeoutMs_(InetTimeoutMs()) {}
+  // Finish() has detached an ended exchange; one set up only in part is detached in vain.
   ~CurlTransfer() override {
-    if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
+    if (!done_) curl_multi_remove_handle(multi_.get(), easy_.get());
   }
 
   bool Start(const RequestPlan& plan);
@@ -166,8 +162,7 @@ class CurlTransfer : public Transfer {
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded);
 
   bool SetOptions(const RequestPlan& plan);
-  template <class Ready>
-  void DriveUntil(Ready ready);
+  void DriveUntil(const bool& ready);
   void CollectDone();
   DWORD ErrorFor(CURLcode code);
   // Whether a connection (to the host, or to the proxy) was made.
@@ -178,11 +173,11 @@ class CurlTransfer : public Transfer {
   MultiPtr multi_;
   SlistPtr headers_;
   EasyPtr easy_;
-  bool attached_ = false;
   ByteRing buffer_;
   // While Read waits, body bytes go straight into the reader's block, the rest to buffer_.
   char* direct_ = nullptr;
   size_t directRoom_ = 0;
+  bool delivered_ = false;  // body bytes taken since Read last cleared it
   long timeoutMs_;
   Clock::time_point lastActivity_;
   curl_off_t uploaded_ = 0;
@@ -207,7 +202,6 @@ bool CurlTransfer::Start(const RequestPlan& plan) {
   headers_ = HeaderList(plan);
   if (!headers_ || !SetOptions(plan)) return false;
   if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) return false;
-  attached_ = true;
   lastActivity_ = Clock::now();
   return true;
 }
@@ -249,7 +243,6 @@ bool CurlTransfer::SetOptions(const RequestPlan& plan) {
   if (caFile != nullptr && *caFile != '\0') opt(curl_easy_setopt(e, CURLOPT_CAINFO, caFile));
   opt(curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L));
   opt(curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L));
-  opt(curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs_));
   opt(curl_easy_setopt(e, CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveChunk)));
   opt(curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody));
   opt(curl_easy_setopt(e, CURLOPT_WRITEDATA, this));
@@ -275,6 +268,7 @@ size_t CurlTransfer::OnBody(char* data, size_t, size_t count, void* self) {
     t->directRoom_ -= direct;
   }
   t->buffer_.Push(data + direct, count - direct);
+  t->delivered_ = true;
   t->responseReady_ = true;
   t->lastActivity_ = Clock::now();
   return count;
@@ -287,11 +281,10 @@ size_t CurlTransfer::OnHeader(char* data, size_t, size_t count, void* self) {
   std::string_view line(data, count);
   t->lastActivity_ = Clock::now();
   if (StartsWithNoCase(line, "http/")) {
-    size_t blank = line.find(' ');
+    const size_t blank = line.find(' ');
     t->status_ = 0;
-    for (size_t i = blank + 1; blank != std::string_view::npos && i < line.size(); ++i) {
-      if (line[i] < '0' || line[i] > '9') break;
-      t->status_ = t->status_ * 10 + (line[i] - '0');
+    if (blank != std::string_view::npos) {
+      std::from_chars(line.data() + blank + 1, line.data() + line.size(), t->status_);
     }
     t->sawLocation_ = false;
     t->sawBasicChallenge_ = false;
@@ -323,75 +316,67 @@ int CurlTransfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, cur
 void CurlTransfer::Finish(DWORD error) {
   done_ = true;
   error_ = error;
-  if (attached_) {
-    curl_multi_remove_handle(multi_.get(), easy_.get());
-    attached_ = false;
-  }
+  curl_multi_remove_handle(multi_.get(), easy_.get());
 }
 
 void CurlTransfer::CollectDone() {
   int left = 0;
+  // CURLMSG_DONE is the only message curl sends.
   while (CURLMsg* message = curl_multi_info_read(multi_.get(), &left)) {
-    if (message->msg == CURLMSG_DONE) Finish(ErrorFor(message->data.result));
+    Finish(ErrorFor(message->data.result));
   }
 }
 
 // ErrorOf, told apart where curl's code covers more than one cause: a proxy setting that
-// cannot be parsed is no name that failed to resolve, and a time limit that ran out before
-// any connection was made leaves the host unreached. Notes a refused https tunnel.
+// cannot be parsed is no name that failed to resolve. Notes a refused https tunnel.
 DWORD CurlTransfer::ErrorFor(CURLcode code) {
-  long tunnel = 0;
-  if (code != CURLE_OK &&
-      curl_easy_getinfo(easy_.get(), CURLINFO_HTTP_CONNECTCODE, &tunnel) == CURLE_OK &&
-      tunnel >= 300) {
-    tunnelRefusal_ = static_cast<int>(tunnel);
-  }
+  long tunnel = 0;  // the proxy's answer to CONNECT; one of 300 and above fails the exchange
+  curl_easy_getinfo(easy_.get(), CURLINFO_HTTP_CONNECTCODE, &tunnel);
+  if (tunnel >= 300) tunnelRefusal_ = static_cast<int>(tunnel);
   if (code == CURLE_COULDNT_RESOLVE_PROXY && std::strncmp(errorText_, "Unsupported proxy", 17) == 0) {
     return ERROR_INTERNET_INVALID_PROXY_REQUEST;
   }
-  if (code == CURLE_OPERATION_TIMEDOUT && !Connected()) return ERROR_INTERNET_CANNOT_CONNECT;
   return ErrorOf(code);
 }
 
 bool CurlTransfer::Connected() {
   curl_off_t connectTime = 0;
-  return curl_easy_getinfo(easy_.get(), CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
-         connectTime > 0;
+  curl_easy_getinfo(easy_.get(), CURLINFO_CONNECT_TIME_T, &connectTime);
+  return connectTime > 0;
 }
 
-template <class Ready>
-void CurlTransfer::DriveUntil(Ready ready) {
+// Drives the exchange, neither ended nor `ready`, until a callback sets `ready` or it ends.
+// Both time limits are the layer's own, counted from the last sign of life: one that runs
+// out before a connection was made leaves the host unreached.
+void CurlTransfer::DriveUntil(const bool& ready) {
   const Utf8Names names;
-  while (!done_ && !ready()) {
+  for (;;) {
     int running = 0;
-    if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
-      Finish(ERROR_INTERNET_INTERNAL_ERROR);
-      break;
-    }
+    if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) break;
     CollectDone();
-    if (done_ || ready()) break;
+    if (done_ || ready) return;
     auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity_);
     if (idle.count() >= timeoutMs_) {
       const bool connected = Connected();
       std::snprintf(errorText_, sizeof errorText_,
                     connected ? "nothing for %ld ms" : "no connection within %ld ms", timeoutMs_);
       Finish(connected ? ERROR_INTERNET_TIMEOUT : ERROR_INTERNET_CANNOT_CONNECT);
-      break;
+      return;
     }
     int wait = static_cast<int>(std::min<long>(timeoutMs_ - idle.count(), 1000));
-    if (curl_multi_poll(multi_.get(), nullptr, 0, wait, nullptr) != CURLM_OK) {
-      Finish(ERROR_INTERNET_INTERNAL_ERROR);
-    }
+    if (curl_multi_poll(multi_.get(), nullptr, 0, wait, nullptr) != CURLM_OK) break;
   }
+  Finish(ERROR_INTERNET_INTERNAL_ERROR);  // curl's multi interface itself failed
 }
 
+// An exchange that ends without error has had its final response.
 bool CurlTransfer::WaitForResponse() {
-  DriveUntil([this] { return responseReady_; });
-  return responseReady_ || error_ == 0;
+  DriveUntil(responseReady_);
+  return responseReady_;
 }
 
 void CurlTransfer::Resume() {
-  if (!paused_ || done_ || buffer_.Free() < kReceiveChunk) return;
+  if (!paused_ || buffer_.Free() < kReceiveChunk) return;
   paused_ = false;
   lastActivity_ = Clock::now();
   // May deliver the held piece at once, through OnBody.
@@ -407,14 +392,12 @@ bool CurlTransfer::Read(char* out, size_t want, size_t* got) {
       Resume();
       continue;
     }
+    // The pops that emptied the buffer have resumed a paused transfer.
     if (done_) break;
-    if (paused_) {
-      Resume();
-      continue;
-    }
     direct_ = out + total;
     directRoom_ = want - total;
-    DriveUntil([this, out, total] { return direct_ != out + total || buffer_.Size() > 0; });
+    delivered_ = false;
+    DriveUntil(delivered_);
     total = static_cast<size_t>(direct_ - out);
     direct_ = nullptr;
     directRoom_ = 0;
@@ -425,10 +408,8 @@ bool CurlTransfer::Read(char* out, size_t want, size_t* got) {
 
 long long CurlTransfer::ContentLength() {
   curl_off_t length = -1;
-  const bool known =
-      responseReady_ &&
-      curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK;
-  return known ? length : -1;
+  curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  return length;
 }
 
 }  // namespace

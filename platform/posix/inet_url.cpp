@@ -25,10 +25,16 @@ struct Authority {
   INTERNET_PORT port = 0;
 };
 
-void Give(LPCWSTR url, const Span& span, LPWSTR* pointer, DWORD* length) {
-  if (*length == 0) return;
-  *pointer = span.present ? const_cast<LPWSTR>(url + span.begin) : nullptr;
-  *length = span.present ? static_cast<DWORD>(span.length) : 0;
+// A component of URL_COMPONENTSW: its pointer and its length.
+struct Field {
+  LPWSTR* text;
+  DWORD* length;
+};
+
+void Give(LPCWSTR url, const Span& span, const Field& field) {
+  if (*field.length == 0) return;
+  *field.text = span.present ? const_cast<LPWSTR>(url + span.begin) : nullptr;
+  *field.length = span.present ? static_cast<DWORD>(span.length) : 0;
 }
 
 bool SchemeIs(std::u16string_view scheme, std::string_view name) {
@@ -85,11 +91,13 @@ BOOL CrackUrl(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW compo
   if (url == nullptr || c == nullptr || flags != 0 || c->dwStructSize != sizeof(URL_COMPONENTSW)) {
     return FALSE;
   }
+  const Field fields[] = {
+      {&c->lpszScheme, &c->dwSchemeLength},     {&c->lpszHostName, &c->dwHostNameLength},
+      {&c->lpszUserName, &c->dwUserNameLength}, {&c->lpszPassword, &c->dwPasswordLength},
+      {&c->lpszUrlPath, &c->dwUrlPathLength},   {&c->lpszExtraInfo, &c->dwExtraInfoLength}};
   // Copying into caller buffers is not offered: only pointers into the URL.
-  if ((c->lpszScheme && c->dwSchemeLength) || (c->lpszHostName && c->dwHostNameLength) ||
-      (c->lpszUserName && c->dwUserNameLength) || (c->lpszPassword && c->dwPasswordLength) ||
-      (c->lpszUrlPath && c->dwUrlPathLength) || (c->lpszExtraInfo && c->dwExtraInfoLength)) {
-    return FALSE;
+  for (const Field& field : fields) {
+    if (*field.text != nullptr && *field.length != 0) return FALSE;
   }
   size_t n = urlLength;
   if (n == 0) {
@@ -121,12 +129,8 @@ BOOL CrackUrl(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW compo
 
   c->nScheme = secure ? INTERNET_SCHEME_HTTPS : INTERNET_SCHEME_HTTP;
   c->nPort = a.port;
-  Give(url, scheme, &c->lpszScheme, &c->dwSchemeLength);
-  Give(url, a.host, &c->lpszHostName, &c->dwHostNameLength);
-  Give(url, a.user, &c->lpszUserName, &c->dwUserNameLength);
-  Give(url, a.password, &c->lpszPassword, &c->dwPasswordLength);
-  Give(url, path, &c->lpszUrlPath, &c->dwUrlPathLength);
-  Give(url, extra, &c->lpszExtraInfo, &c->dwExtraInfoLength);
+  const Span spans[] = {scheme, a.host, a.user, a.password, path, extra};
+  for (int i = 0; i < 6; ++i) Give(url, spans[i], fields[i]);
   return TRUE;
 }
 

@@ -66,17 +66,16 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   std::unique_lock<std::mutex> lock(platform::WaitLock());
-  for (;;) {
+  // An object signalled as the time runs out still satisfies the wait.
+  for (bool timedOut = false;;) {
     for (DWORD i = 0; i < count; ++i) {
       if (objects[i]->TryAcquireLocked()) return WAIT_OBJECT_0 + i;
     }
+    if (timedOut) return WAIT_TIMEOUT;
     if (milliseconds == INFINITE) {
       platform::WaitChanged().wait(lock);
-    } else if (platform::WaitChanged().wait_until(lock, deadline) == std::cv_status::timeout) {
-      for (DWORD i = 0; i < count; ++i) {
-        if (objects[i]->TryAcquireLocked()) return WAIT_OBJECT_0 + i;
-      }
-      return WAIT_TIMEOUT;
+    } else {
+      timedOut = platform::WaitChanged().wait_until(lock, deadline) == std::cv_status::timeout;
     }
   }
 }

@@ -3,6 +3,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/common/clock_seam.h"
@@ -21,7 +22,7 @@ void HostLocalTime(SYSTEMTIME* out) {
   out->wHour = static_cast<WORD>(local.tm_hour);
   out->wMinute = static_cast<WORD>(local.tm_min);
   // A leap second reads as the 59th, as the device's clock would show it.
-  out->wSecond = static_cast<WORD>(local.tm_sec > 59 ? 59 : local.tm_sec);
+  out->wSecond = static_cast<WORD>(std::min(local.tm_sec, 59));
   out->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
 }
 
