@@ -28,11 +28,12 @@ namespace {
 // shown as "...".
 constexpr SIZE_T kShownLength = 80;
 
+// No text converts to nothing: the first call fails and the second, asked for no room, writes
+// nothing.
 std::string Utf8(LPCWSTR text, SIZE_T length) {
-  if (length == 0) return std::string();
   const int units = static_cast<int>(length);
   const int size = WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<SIZE_T>(size > 0 ? size : 0), '\0');
+  std::string bytes(static_cast<SIZE_T>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text, units, bytes.data(), size, nullptr, nullptr);
   return bytes;
 }
@@ -79,6 +80,27 @@ std::string JobName(int kind) {
   return "the job";
 }
 
+// Why the parser stopped, by the ParseState it stopped in.
+std::string Why(int state) {
+  if (state == kKindValue) {
+    return "no such job (the jobs are " +
+           Listed(kKindKeywords, [](const KindKeyword& k) { return k.keyword; }) + ")";
+  }
+  if (state >= kDateValue && state <= kMonthDigits) {
+    return "not a month (give now, or a year and month such as 2008/12)";
+  }
+  if (state == kUrlValue) return "a second /u: (only one URL may be given)";
+  if (state == kCharsetValue) {
+    return "no such charset (the charsets are " +
+           Listed(kCharsetKeywords, [](const CharsetKeyword& c) { return c.keyword; }) + ")";
+  }
+  if (state == kQuotedPath || state == kUnquotedPath) {
+    return "the output path is too long (" + std::to_string(Outcome.pathLength) +
+           " characters; at most " + std::to_string(kOutputPathLength - 1) + ")";
+  }
+  return "not one of the options /k: /d: /u: /c: /o:";
+}
+
 std::string Rejected(const platform::HostFailure& host, LPCWSTR argumentText) {
   if (host.unreadableArgument != 0) {
     return "command line rejected: argument " + std::to_string(host.unreadableArgument) +
@@ -86,35 +108,8 @@ std::string Rejected(const platform::HostFailure& host, LPCWSTR argumentText) {
   }
   if (host.outOfMemory) return "command line rejected: out of memory while reading it";
   if (Outcome.parseStop > wcslen(argumentText)) return "command line rejected";
-  std::string why;
-  switch (Outcome.parseState) {
-    case kKindValue:
-      why = "no such job (the jobs are " +
-            Listed(kKindKeywords, [](const KindKeyword& k) { return k.keyword; }) + ")";
-      break;
-    case kDateValue:
-    case kYearDigits:
-    case kAfterYear:
-    case kMonthDigits:
-      why = "not a month (give now, or a year and month such as 2008/12)";
-      break;
-    case kUrlValue:
-      why = "a second /u: (only one URL may be given)";
-      break;
-    case kCharsetValue:
-      why = "no such charset (the charsets are " +
-            Listed(kCharsetKeywords, [](const CharsetKeyword& c) { return c.keyword; }) + ")";
-      break;
-    case kQuotedPath:
-    case kUnquotedPath:
-      why = "the output path is too long (" + std::to_string(Outcome.pathLength) +
-            " characters; at most " + std::to_string(kOutputPathLength - 1) + ")";
-      break;
-    default:
-      why = "not one of the options /k: /d: /u: /c: /o:";
-      break;
-  }
-  return "command line rejected at " + Quoted(argumentText + Outcome.parseStop) + ": " + why;
+  return "command line rejected at " + Quoted(argumentText + Outcome.parseStop) + ": " +
+         Why(Outcome.parseState);
 }
 
 // The connection's last status in words, for a job that got no connection.
@@ -130,29 +125,26 @@ std::string Connection() {
 }
 
 // WinINet's error codes in words.
+constexpr struct {
+  DWORD error;
+  const char* words;
+} kInternetErrors[] = {
+    {ERROR_INTERNET_NAME_NOT_RESOLVED, "the host or proxy name cannot be resolved"},
+    {ERROR_INTERNET_INVALID_PROXY_REQUEST, "the proxy setting cannot be used"},
+    {ERROR_INTERNET_CANNOT_CONNECT, "the host or proxy cannot be reached"},
+    {ERROR_INTERNET_TIMEOUT, "nothing arrived within the time limit"},
+    {ERROR_INTERNET_CONNECTION_ABORTED, "the connection broke"},
+    {ERROR_INTERNET_INVALID_CA, "the server's certificate is not trusted"},
+    {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, "the secure connection failed"},
+    {ERROR_HTTP_REDIRECT_FAILED, "too many redirects"},
+    {ERROR_HTTP_INVALID_SERVER_RESPONSE, "the server's answer cannot be read"},
+};
+
 std::string InternetError(DWORD error) {
-  switch (error) {
-    case ERROR_INTERNET_NAME_NOT_RESOLVED:
-      return "the host or proxy name cannot be resolved";
-    case ERROR_INTERNET_INVALID_PROXY_REQUEST:
-      return "the proxy setting cannot be used";
-    case ERROR_INTERNET_CANNOT_CONNECT:
-      return "the host or proxy cannot be reached";
-    case ERROR_INTERNET_TIMEOUT:
-      return "nothing arrived within the time limit";
-    case ERROR_INTERNET_CONNECTION_ABORTED:
-      return "the connection broke";
-    case ERROR_INTERNET_INVALID_CA:
-      return "the server's certificate is not trusted";
-    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
-      return "the secure connection failed";
-    case ERROR_HTTP_REDIRECT_FAILED:
-      return "too many redirects";
-    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
-      return "the server's answer cannot be read";
-    default:
-      return "error " + std::to_string(error);
+  for (const auto& known : kInternetErrors) {
+    if (known.error == error) return known.words;
   }
+  return "error " + std::to_string(error);
 }
 
 // A URL as the layer sent it, without the port its scheme implies.
