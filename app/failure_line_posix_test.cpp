@@ -28,6 +28,8 @@ TEST(FailureLine, SaysWhatTheOutcomeHolds) {
   // Where the parser stopped in "/d:x" (5: beyond it), in which state: why it was rejected.
   const std::tuple<SIZE_T, int, std::string> stops[] = {
       {5, kKindValue, ""},
+      {0, kKindValue,
+       " at \"/d:x\": no such job (the jobs are comic-ta, bunko-ta, comic-wf, url and nowtime)"},
       {3, kDateValue, " at \"x\": not a month (give now, or a year and month such as 2008/12)"},
       {3, kQuotedPath, " at \"x\": the output path is too long (300 characters; at most 259)"},
       {0, kBetweenOptions, " at \"/d:x\": not one of the options /k: /d: /u: /c: /o:"}};

@@ -258,16 +258,14 @@ int SendReqData(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR user, LPC
   // The announced length sizes the first piece, and the body must reach it.
   BodyPieces pieces(exchange.announced());
   std::uint64_t received = 0;
-  bool readFailed = false;
+  bool readFailed;  // set by each read, the last one before the loop ends
   for (;;) {
     DWORD room = 0;
     LPSTR into = pieces.Room(&room);
     if (into == nullptr) return NoMemory();
     DWORD got = 0;
-    if (!InternetReadFile(exchange.request(), into, room, &got)) {
-      readFailed = true;
-      break;
-    }
+    // A read that fails delivers nothing: its count stays 0 and ends the body as its end would.
+    readFailed = !InternetReadFile(exchange.request(), into, room, &got);
     if (got == 0) break;
     if (!pieces.Add(got)) return NoMemory();
     received += got;
@@ -290,13 +288,10 @@ int SendReqDataToFile(LPCWSTR sv, LPCWSTR mtd, LPCWSTR pg, int port, LPCWSTR use
   int result = exchange.Send(sv, mtd, pg, port, user, password, pst, secure);
   if (result != kRequestOk) return result;
   std::uint64_t received = 0;
-  bool readFailed = false;
+  bool readFailed;  // set by each read, the last one before the loop ends
   for (;;) {
     DWORD got = 0;
-    if (!InternetReadFile(exchange.request(), block.get(), kReadBlock, &got)) {
-      readFailed = true;
-      break;
-    }
+    readFailed = !InternetReadFile(exchange.request(), block.get(), kReadBlock, &got);
     if (got == 0) break;
     DWORD written = 0;
     if (!WriteFile(file, block.get(), got, &written, nullptr) || written != got) {

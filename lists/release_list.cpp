@@ -117,7 +117,8 @@ class ListScanner {
   int Scan() {
     int state = kSeekMarker;
     SIZE_T fieldStart = 0;
-    for (SIZE_T cursor = 0; text_[cursor] != 0 && state >= 0 && state != kFinished; ++cursor) {
+    for (SIZE_T cursor = 0; text_[cursor] != 0 && state >= kSeekMarker && state != kFinished;
+         ++cursor) {
       switch (state) {
         case kSeekMarker:
           cursor = NextOf(text_, cursor, kListMarker.text[0]);

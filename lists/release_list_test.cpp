@@ -57,7 +57,8 @@ TEST_F(ReleaseListTest, EveryRuleOfTheScan) {
   const std::string kLong(979, 'u');  // the longest title of a line of 999 below
   const std::tuple<std::string, Parser, int, std::string> rows[] = {
       {"", kComic, 0, ""},
-      {kMarker + "<li>1", kComic, 0, ""},  // the text ends in a date, or in a field
+      {kMarker + "<li>1", kComic, 0, ""},   // the text ends in a date (or behind its one U+3000),
+      {kMarker + "<li>1␣", kComic, 0, ""},  // or in a field
       {kMarker + "<li>1␣␣P", kBunko, 0, ""},
       {"<ul>" + kM, kComic, 0, ""},  // no marker, no list
       {"<p>全3件中 " + kMarker + "</p><ul>" +

@@ -55,7 +55,7 @@ constexpr INTERNET_PORT INTERNET_DEFAULT_HTTPS_PORT = 443;
 HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass,
                         DWORD flags);
 
-// Only INTERNET_SERVICE_HTTP, flags 0. Port 0 (INTERNET_INVALID_PORT_NUMBER) means the
+// Only INTERNET_SERVICE_HTTP, flags 0, context 0 (no status callback). Port 0 (INTERNET_INVALID_PORT_NUMBER) means the
 // scheme's default: 80, or 443 for a request opened with INTERNET_FLAG_SECURE.
 // Nothing is sent yet: the connection is made by HttpSendRequestW.
 HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT serverPort,
@@ -63,7 +63,7 @@ HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT
                            DWORD_PTR context);
 
 // Verb "GET" or "POST" (null means "GET"); version "HTTP/1.1", "HTTP/1.0" or null; referrer
-// and accept types null; flags any of INTERNET_FLAG_RELOAD and INTERNET_FLAG_SECURE.
+// and accept types null; flags any of INTERNET_FLAG_RELOAD and INTERNET_FLAG_SECURE; context 0.
 // The object is the path and query; a missing leading slash is supplied, and bytes a URL
 // cannot carry (blanks, controls, non-ASCII as UTF-8) are sent percent-encoded.
 HINTERNET HttpOpenRequestW(HINTERNET connect, LPCWSTR verb, LPCWSTR objectName, LPCWSTR version,

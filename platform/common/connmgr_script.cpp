@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "platform/common/connmgr_internal.h"
 #include "platform/connmgr.h"
@@ -90,14 +91,10 @@ bool ProxyServerText(const char* value, WCHAR* out, SIZE_T capacity) {
     if (*at == '@') p = at + 1;
   }
   if (p == end) return false;
-  const char* closingBracket = nullptr;
-  for (const char* q = p; q < end; ++q) {
-    if (*q == ']') closingBracket = q;
-  }
-  bool hasPort = false;
-  for (const char* q = closingBracket != nullptr ? closingBracket : p; q < end; ++q) {
-    if (*q == ':') hasPort = true;
-  }
+  // A port follows the last ':', which for an IPv6 address stands behind its ']'.
+  const std::string_view host(p, static_cast<SIZE_T>(end - p));
+  const SIZE_T bracket = host.rfind(']');
+  const bool hasPort = host.find(':', bracket == host.npos ? 0 : bracket) != host.npos;
   static constexpr char kDefaultPort[] = ":1080";
   const SIZE_T length = static_cast<SIZE_T>(end - p) + (hasPort ? 0 : sizeof(kDefaultPort) - 1);
   if (length + 1 > capacity) return false;

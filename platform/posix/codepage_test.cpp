@@ -68,7 +68,7 @@ TEST(CodePages, Utf8TerminatorsSmallBuffersAndWhatIsRefused) {
                    "\xE0\x80\x80\xF4\x90\x80\x80\xFF\xE6\x9C",
                    CP_UTF8),
             u"aé\uFFFDx月\uE000\U0001F600" + std::u16string(14, u'\uFFFD'));
-  EXPECT_EQ(Encode(u"aé月\U0001F600\U0010FFFF\xDC00\xD800\uE000\xD800:\xD800", 0, nullptr, CP_UTF8),
+  EXPECT_EQ(Encode(u"aé月\U0001F600\U0010FFFF\xDFFF\xD800\uE000\xD800:\xD800", 0, nullptr, CP_UTF8),
             "a\xC3\xA9\xE6\x9C\x88\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xEF\xBF\xBD\xEE\x80"
             "\x80\xEF\xBF\xBD:\xEF\xBF\xBD");
   WCHAR wide[4] = {u'#', u'#', u'#', u'#'};

@@ -34,6 +34,10 @@ class FilesTest : public ::testing::Test {
 };
 
 TEST_F(FilesTest, DevicePathsLieUnderTheRootAndFilesAreWrittenMovedAndDeleted) {
+  WCHAR target[MAX_PATH];  // asking where a file is, or would go, makes no folder
+  EXPECT_TRUE(GetFileAttributesW(u"\\My Documents\\a") == INVALID_FILE_ATTRIBUTES &&
+              platform::OutputTargetW(u"\\My Documents\\a", target, MAX_PATH) != 0 &&
+              root_.List().empty());
   for (const char16_t* refused : {u"\\Card\\a", u"\\My Documentsx\\a", u"no/a", u"", u"."})
     EXPECT_FALSE(Write(refused, "x")) << Utf8(refused);
   EXPECT_TRUE(Write(u"\\My Documents\\月報 一覧.csv", "d") && Write(u"\\a.csv", "a") &&
@@ -50,7 +54,7 @@ TEST_F(FilesTest, DevicePathsLieUnderTheRootAndFilesAreWrittenMovedAndDeleted) {
               ReadFile(in, bytes, sizeof bytes, &read, nullptr) && read == 0);
   EXPECT_TRUE(!WriteFile(in, "abc", 3, &written, nullptr) && written == 0 && CloseHandle(in));
   EXPECT_FALSE(CloseHandle(in) || WriteFile(in, "abc", 3, &written, nullptr) ||
-               ReadFile(in, bytes, 1, &read, nullptr));
+               ReadFile(in, bytes, 1, &read, nullptr) || read != 0);
   EXPECT_FALSE(MoveFileExW(u"x\\y.csv", u"\\a.csv", 0));
   EXPECT_TRUE(MoveFileExW(u"x\\y.csv", u"\\a.csv", MOVEFILE_REPLACE_EXISTING) &&
               MoveFileExW(u"\\a.csv", u"\\c.csv", 0) && DeleteFileW(u"\\c.csv"));

@@ -158,7 +158,7 @@ HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT
                            DWORD_PTR context) try {
   auto root = platform::FindHandleAs<Root>(internet);
   if (root == nullptr || serverName == nullptr || serverName[0] == 0 ||
-      service != INTERNET_SERVICE_HTTP || flags != 0) {
+      service != INTERNET_SERVICE_HTTP || flags != 0 || context != 0) {
     return nullptr;
   }
   auto connection = std::make_shared<Connection>();
@@ -178,7 +178,7 @@ HINTERNET HttpOpenRequestW(HINTERNET connect, LPCWSTR verb, LPCWSTR objectName, 
                            LPCWSTR referrer, LPCWSTR* acceptTypes, DWORD flags,
                            DWORD_PTR context) try {
   auto connection = platform::FindHandleAs<Connection>(connect);
-  if (connection == nullptr || referrer != nullptr || acceptTypes != nullptr ||
+  if (connection == nullptr || referrer != nullptr || acceptTypes != nullptr || context != 0 ||
       (flags & ~(INTERNET_FLAG_RELOAD | INTERNET_FLAG_SECURE)) != 0) {
     return nullptr;
   }

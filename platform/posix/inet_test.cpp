@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/common/inet_timeout.h"
 #include "tests/support/testing.h"
 
 namespace zemlik::test {
@@ -42,6 +43,14 @@ TEST(Inet, CrackingSplitsIntoPointersIntoTheUrl) {
         u"http://h:0/", u"http://h:65536/", u"http://h:123456/", u"http://h:-1/", u"http://h:8x/",
         u"http://[::1/", u"http://[::1]x/", u"://host/"}) {
     EXPECT_EQ(Cracked(url), "") << Utf8(url);
+  }
+}
+
+// A time limit in ZEMLIK_INET_TIMEOUT_MS is a whole number of milliseconds above zero.
+TEST(Inet, ATimeLimitIsMillisecondsAboveZero) {
+  for (auto [value, limit] : {std::pair{"250", 250}, {"0", 60000}, {"-5", 60000}, {"5x", 60000}}) {
+    ScopedEnv set({{"ZEMLIK_INET_TIMEOUT_MS", value}});
+    EXPECT_EQ(platform::InetTimeoutMs(), limit) << value;
   }
 }
 

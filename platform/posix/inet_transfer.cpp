@@ -340,9 +340,9 @@ DWORD CurlTransfer::ErrorFor(CURLcode code) {
 }
 
 bool CurlTransfer::Connected() {
-  curl_off_t connectTime = 0;
-  curl_easy_getinfo(easy_.get(), CURLINFO_CONNECT_TIME_T, &connectTime);
-  return connectTime > 0;
+  curl_off_t connectTime;
+  return curl_easy_getinfo(easy_.get(), CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
+         connectTime > 0;
 }
 
 // Drives the exchange, neither ended nor `ready`, until a callback sets `ready` or it ends.
