@@ -18,63 +18,67 @@ Notes& TheNotes() {
   return *notes;
 }
 
+// Changes what was seen under the lock: the notes come from any thread.
+template <class Change>
+void Note(Change change) {
+  Notes& notes = TheNotes();
+  std::lock_guard<std::mutex> lock(notes.mutex);
+  change(notes.seen);
+}
+
 }  // namespace
 
 void NoteFileFailure(const char* action, const std::string& path, int error) {
-  Notes& notes = TheNotes();
-  std::lock_guard<std::mutex> lock(notes.mutex);
-  notes.seen.fileAction = action;
-  notes.seen.filePath = path;
-  notes.seen.fileError = error;
+  Note([&](HostFailure& seen) {
+    seen.fileAction = action;
+    seen.filePath = path;
+    seen.fileError = error;
+  });
 }
 
 void NoteMissingRoot(const char* variable, const std::string& root) {
-  Notes& notes = TheNotes();
-  std::lock_guard<std::mutex> lock(notes.mutex);
-  notes.seen.rootMissing = true;
-  notes.seen.rootVariable = variable;
-  notes.seen.rootPath = root;
+  Note([&](HostFailure& seen) {
+    seen.rootMissing = true;
+    seen.rootVariable = variable;
+    seen.rootPath = root;
+  });
 }
 
 void NoteUnreadableArgument(int number) {
-  Notes& notes = TheNotes();
-  std::lock_guard<std::mutex> lock(notes.mutex);
-  notes.seen.unreadableArgument = number;
+  Note([&](HostFailure& seen) { seen.unreadableArgument = number; });
 }
 
 void NoteUnreadableClock(const std::string& value) {
-  Notes& notes = TheNotes();
-  std::lock_guard<std::mutex> lock(notes.mutex);
-  notes.seen.unreadableClock = true;
-  notes.seen.clockValue = value;
+  Note([&](HostFailure& seen) {
+    seen.unreadableClock = true;
+    seen.clockValue = value;
+  });
 }
 
 void NoteAllocationFailure() {
-  Notes& notes = TheNotes();
-  std::lock_guard<std::mutex> lock(notes.mutex);
-  notes.seen.outOfMemory = true;
+  Note([](HostFailure& seen) { seen.outOfMemory = true; });
 }
 
 void NoteRequest(const std::string& url) {
-  Notes& notes = TheNotes();
-  std::lock_guard<std::mutex> lock(notes.mutex);
-  notes.seen.requestUrl = url;
-  notes.seen.transferError.clear();
-  notes.seen.tunnelRefusal = 0;
+  Note([&](HostFailure& seen) {
+    seen.requestUrl = url;
+    seen.transferError.clear();
+    seen.tunnelRefusal = 0;
+  });
 }
 
 void NoteRequestFailure(const std::string& detail, int tunnelRefusal) {
-  Notes& notes = TheNotes();
-  std::lock_guard<std::mutex> lock(notes.mutex);
-  notes.seen.transferError = detail;
-  notes.seen.tunnelRefusal = tunnelRefusal;
+  Note([&](HostFailure& seen) {
+    seen.transferError = detail;
+    seen.tunnelRefusal = tunnelRefusal;
+  });
 }
 
 void NoteBadUrl(const std::string& url) {
-  Notes& notes = TheNotes();
-  std::lock_guard<std::mutex> lock(notes.mutex);
-  notes.seen.urlRefused = true;
-  notes.seen.refusedUrl = url;
+  Note([&](HostFailure& seen) {
+    seen.urlRefused = true;
+    seen.refusedUrl = url;
+  });
 }
 
 HostFailure LastHostFailure() {
