@@ -91,10 +91,10 @@ bool ProxyServerText(const char* value, WCHAR* out, SIZE_T capacity) {
     if (*at == '@') p = at + 1;
   }
   if (p == end) return false;
-  // A port follows the last ':', which for an IPv6 address stands behind its ']'.
+  // A port follows the last ':', unless an IPv6 address's ']' stands behind it.
   const std::string_view host(p, static_cast<SIZE_T>(end - p));
-  const SIZE_T bracket = host.rfind(']');
-  const bool hasPort = host.find(':', bracket == host.npos ? 0 : bracket) != host.npos;
+  const SIZE_T last = host.find_last_of(":]");
+  const bool hasPort = last != host.npos && host[last] == ':';
   static constexpr char kDefaultPort[] = ":1080";
   const SIZE_T length = static_cast<SIZE_T>(end - p) + (hasPort ? 0 : sizeof(kDefaultPort) - 1);
   if (length + 1 > capacity) return false;
