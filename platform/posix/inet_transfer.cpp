@@ -257,11 +257,12 @@ bool CurlTransfer::SetOptions(const RequestPlan& plan) {
 
 size_t CurlTransfer::OnBody(char* data, size_t, size_t count, void* self) {
   auto* t = static_cast<CurlTransfer*>(self);
-  size_t direct = t->buffer_.Size() == 0 ? std::min(count, t->directRoom_) : 0;
-  if (count - direct > t->buffer_.Free()) {
+  // Only a piece that the buffer cannot take waits; an empty buffer takes any piece.
+  if (count > t->buffer_.Free()) {
     t->paused_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
+  const size_t direct = t->buffer_.Size() == 0 ? std::min(count, t->directRoom_) : 0;
   if (direct > 0) {
     std::memcpy(t->direct_, data, direct);
     t->direct_ += direct;
