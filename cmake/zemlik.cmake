@@ -2,7 +2,7 @@
 #                       [EXCLUDE file...] [SOURCES path...] [TEST_SOURCES path...])
 # Builds every *.cpp of DIR that is not a *_test.cpp into the static library NAME,
 # together with SOURCES, and every *_test.cpp of DIR with TEST_SOURCES into NAME_tests,
-# registered with CTest. EXCLUDE names files of DIR to leave out, tests too; ONLY keeps the units
+# registered with CTest. EXCLUDE names files of DIR to leave out; ONLY keeps the units
 # named (foo for foo.cpp and foo_test.cpp), for a folder that holds two libraries.
 function(zemlik_folder_library name dir)
   cmake_parse_arguments(ARG "" "" "LINKS;EXCLUDE;TEST_LINKS;SOURCES;TEST_SOURCES;ONLY" ${ARGN})
@@ -14,11 +14,9 @@ function(zemlik_folder_library name dir)
     string(REGEX REPLACE "(_test)?\\.cpp$" "" _unit "${_n}")
     if(ARG_ONLY AND NOT _unit IN_LIST ARG_ONLY)
       continue()
-    elseif(_n IN_LIST ARG_EXCLUDE)
-      continue()
     elseif(_n MATCHES "_test\\.cpp$")
       list(APPEND _tests "${f}")
-    else()
+    elseif(NOT _n IN_LIST ARG_EXCLUDE)
       list(APPEND _src "${f}")
     endif()
   endforeach()
