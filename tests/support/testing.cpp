@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -115,14 +114,10 @@ ScopedEnv::~ScopedEnv() {
 }
 
 ScopedEnv ScopedEnv::NoProxy() {
-  return ScopedEnv({{"http_proxy", nullptr},
-                    {"HTTP_PROXY", nullptr},
-                    {"https_proxy", nullptr},
-                    {"HTTPS_PROXY", nullptr},
-                    {"all_proxy", nullptr},
-                    {"ALL_PROXY", nullptr},
-                    {"no_proxy", nullptr},
-                    {"NO_PROXY", nullptr}});
+  const auto unset = [](const char* name) { return std::pair(name, nullptr); };
+  return ScopedEnv({unset("http_proxy"), unset("HTTP_PROXY"), unset("https_proxy"),
+                    unset("HTTPS_PROXY"), unset("all_proxy"), unset("ALL_PROXY"), unset("no_proxy"),
+                    unset("NO_PROXY")});
 }
 
 // The server runs behind a shell that writes its "PORT <n> CLOSED <m> FULL <k>" line to the file
@@ -139,8 +134,8 @@ Server::Server(bool tls) : tls_(tls) {
          tls ? "--tls" : ""});
   for (int waited = 0; port_ == 0 && waited < 30000; waited += 20) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::sscanf(ReadFileBytes(folder_.Join("port")).value_or("").c_str(), "PORT %d CLOSED %d FULL %d",
-                &port_, &closedPort_, &fullPort_);
+    std::sscanf(ReadFileBytes(folder_.Join("port")).value_or("").c_str(),
+                "PORT %d CLOSED %d FULL %d", &port_, &closedPort_, &fullPort_);
   }
 }
 
@@ -187,10 +182,6 @@ std::vector<Request> Server::Requests() const {
                         raw.substr(std::min(raw.size(), raw.find("\r\n\r\n") + 4))});
   }
   return requests;
-}
-
-FixedClock::FixedClock(SYSTEMTIME reading) : reading_(reading) {
-  platform::SetClockForTesting(this);
 }
 
 const std::string kComicPage =
