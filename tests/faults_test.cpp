@@ -31,7 +31,7 @@ struct FaultRow {
 };
 
 std::vector<FaultRow> Rows(int closedPort) {
-  const std::string whole = kText + "\r\n";
+  const std::string whole = kText + "\r\n", redirect = R"("status":302,"headers":[["Location",")";
   std::string manyHeaders = "\"headers\":[";
   for (int i = 0; i < 1000; ++i)
     manyHeaders += "[\"X-Filler-" + std::to_string(i) + "\",\"" + std::string(83, 'f') + "\"],";
@@ -50,13 +50,11 @@ std::vector<FaultRow> Rows(int closedPort) {
        kText.substr(0, kText.size() - 4) + "\r\n"},
       // No response, an error status, or a body that is not whole is no answer.
       {"resetheaders", R"("raw_head":"HTTP/1.1 200 OK\r\nContent-Le")", kOld},
-      {"hugeheaderline", "\"headers\":[[\"X-Filler\",\"" + std::string(100 << 10, 'f') + "\"]]",
+      {"hugeheaderline", R"("headers":[["X-Filler",")" + std::string(100 << 10, 'f') + R"("]])",
        kOld},
-      {"redirectloop", "\"status\":302,\"headers\":[[\"Location\",\"{target}\"]]", kOld, 11},
+      {"redirectloop", redirect + "{target}\"]]", kOld, 11},
       // The redirect to the closed port goes to loopback directly, and is refused there.
-      {"redirectclosed",
-       "\"status\":302,\"headers\":[[\"Location\",\"http://127.0.0.1:" +
-           std::to_string(closedPort) + "\"]]",
+      {"redirectclosed", redirect + "http://127.0.0.1:" + std::to_string(closedPort) + "\"]]",
        kOld},
       {"resetbody", "\"cut_after\":40,\"cut\":\"reset\"", kOld},
       {"stallheaders", "\"cut_after\":0,\"cut\":\"stall\"", kOld},
@@ -111,7 +109,6 @@ TEST_F(FaultsTest, EveryFaultEndsAsItsRowSays) {
   }
 }
 
-// Every kind of job keeps the old file when the body breaks off.
 TEST_F(FaultsTest, EveryJobKeepsTheOldFileWhenTheBodyBreaksOff) {
   const std::string unicode("\xff\xfe\x00\x4e\x4c\x88\xee\x76", 8),
       raw("PK\x03\x04\0\xff raw\r\n\0\x81\n", 16);
