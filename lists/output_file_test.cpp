@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
