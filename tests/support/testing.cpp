@@ -127,9 +127,8 @@ Server::Server(bool tls) : tls_(tls) {
   Clear();
   const std::string folder = HostPath(folder_.path());
   Spawn({"/bin/sh", "-c",
-         "cd \"$1\"; shift; \"$@\" >port 2>&1 </dev/null & n=0; "
-         "while [ ! -e stop ] && [ $n -lt 9000 ]; do sleep 0.1; n=$((n+1)); done; kill $!; : "
-         ">stopped",
+         "cd \"$1\"; shift; \"$@\" >port 2>&1 </dev/null & n=0; while [ ! -e stop ] && "
+         "[ $n -lt 9000 ]; do sleep 0.1; n=$((n+1)); done; kill $!; : >stopped",
          "sh", folder, "python3", HostPath(SourceDir()) + "/tests/support/server.py", folder,
          tls ? "--tls" : ""});
   for (int waited = 0; port_ == 0 && waited < 30000; waited += 20) {
@@ -188,9 +187,8 @@ const std::string kComicPage =
     "<html><body>\r\n<p>全3件中 1～3件を表示します。</p>\r\n<table><tr><td><ul>\r\n"
     "<li>12/05　　講談社　　海辺の図書館　第3巻　　青山ミナト　　\\450　　新刊　　</li>\r\n"
     "<li>12/12　　集英社　　星をかぞえる猫　　小川ひより　　\\420　　　　</li>\r\n"
-    "<li>12/19　　小学館　　鉄路のむこう～前編　　北村サトシ　　\\550　　初回限定版あり　　</"
-    "li>\r\n"
-    "</ul></td></tr></table>\r\n</body></html>\r\n";
+    "<li>12/19　　小学館　　鉄路のむこう～前編　　北村サトシ　　\\550　　初回限定版あり　　"
+    "</li>\r\n</ul></td></tr></table>\r\n</body></html>\r\n";
 const std::string kComicCsv =
     "date,company,title,author,price,memo\r\n"
     "2008/12/05,講談社,海辺の図書館　第3巻,青山ミナト,450,新刊\r\n"
