@@ -45,7 +45,6 @@ TEST(OutputFile, LinesInCodePage932OverAnEmptiedFileThenOneReplacedOnlyOnCommit)
       "\x96\x9f\x89\xe6,\xb6\xc0\xb6\xc5\r\n\r\nC:\x5c\x96\x7b\x81\x60\x87\x40\r\n"
       "caf? \x82\xaa\r\n" +
       std::string(10000, '\x81') + "\r\n";
-  EXPECT_EQ(CreateOutputFile(Utf16(folder.Join("missing/out.csv")).c_str()), INVALID_HANDLE_VALUE);
   for (bool commit : {false, true}) {
     PendingOutputFile pending(out.c_str());
     EXPECT_EQ(WriteLine(pending.handle(), TEXT("new")), kLineWritten);
