@@ -4,11 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -123,26 +122,19 @@ TEST(OutputFile, EveryPathEndsInTheFileItLeadsToOrLeavesAllAsItWas) {
   // A pipe gets the new file whole, or, from a job that failed, the end of the file only.
   const std::string pipe = folder.Join("pipe");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const std::chrono::milliseconds tick(10);
   for (bool commit : {true, false}) {
-    std::atomic<bool> done = false;
-    std::string got;
-    std::thread reader([&] {
-      got = ReadFileBytes(pipe).value_or("?");
-      done = true;
-    });
+    auto got = std::async(std::launch::async, [&] { return ReadFileBytes(pipe).value_or("?"); });
     {
       PendingOutputFile file(Utf16(pipe).c_str());
       EXPECT_EQ(WriteLine(file.handle(), TEXT("new")) == kLineWritten && commit && file.Commit(),
                 commit);
     }
     // The reader may not be there yet: it is let go once it is.
-    for (int i = 0; i < 300 && !done; ++i) {
+    for (int i = 0; i < 300 && got.wait_for(tick) != std::future_status::ready; ++i)
       EXPECT_FALSE(EndFailedOutput(Utf16(pipe).c_str()));
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!done) WriteFileBytes(pipe, "");
-    reader.join();
-    EXPECT_EQ(got, commit ? "new\r\n" : "");
+    if (got.wait_for(tick) != std::future_status::ready) WriteFileBytes(pipe, "");
+    EXPECT_EQ(got.get(), commit ? "new\r\n" : "");
   }
 #endif
 }
