@@ -5,9 +5,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <iterator>
+#include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/testing.h"
@@ -182,20 +181,17 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
       {"ZEMLIK_ROOT=|HOME=|/k:nowtime",
        "nowtime failed: no device root (neither ZEMLIK_ROOT nor HOME is set)"},
   };
-  std::vector<Result> results(std::size(rows));
-  std::vector<std::thread> runs;
-  for (size_t i = 0; i < results.size(); ++i)
-    runs.emplace_back([&, i] { results[i] = Zemlik(Words(rows[i].words)); });
-  for (std::thread& run : runs) run.join();
+  std::vector<std::future<Result>> results;
+  for (const auto& row : rows)
+    results.push_back(std::async(std::launch::async, [&] { return Zemlik(Words(row.words)); }));
   for (size_t i = 0; i < results.size(); ++i) {
     const auto& [words, report] = rows[i];
     SCOPED_TRACE(words.substr(0, 100));
-    const std::string& err = results[i].err;
-    const std::string last = err.substr(err.rfind('\n', err.size() - 2) + 1);
-    EXPECT_EQ(results[i].exitCode, report.starts_with("command") ? 2 : 3);
-    EXPECT_TRUE(results[i].out.empty() && IsFailureReport(last) &&
-                last.starts_with("zemlik: " + report))
-        << err;
+    const Result r = results[i].get();
+    const std::string last = r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1);
+    EXPECT_EQ(r.exitCode, report.starts_with("command") ? 2 : 3);
+    EXPECT_TRUE(r.out.empty() && IsFailureReport(last) && last.starts_with("zemlik: " + report))
+        << r.err;
   }
   EXPECT_EQ(root_.List(), Names{"My Documents"});
   Names requests = RequestLines(), expected = {"CONNECT files.example:443 HTTP/1.1"};
