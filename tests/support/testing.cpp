@@ -168,15 +168,10 @@ void Server::Clear() {
 }
 
 std::vector<Request> Server::Requests() const {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(fs::u8path(folder_.Join("requests")), error)) {
-    if (entry.path().extension() == ".bin") names.push_back(Text(entry.path()));
-  }
-  std::sort(names.begin(), names.end());
   std::vector<Request> requests;
-  for (const std::string& name : names) {
-    const std::string raw = ReadFileBytes(name).value_or("");
+  for (const std::string& name : folder_.List()) {
+    if (!name.starts_with("requests/") || !name.ends_with(".bin")) continue;
+    const std::string raw = ReadFileBytes(folder_.Join(name)).value_or("");
     requests.push_back({raw, raw.substr(0, raw.find("\r\n")),
                         raw.substr(std::min(raw.size(), raw.find("\r\n\r\n") + 4))});
   }
