@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <future>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/testing.h"
@@ -67,8 +68,7 @@ TEST_F(JobsTest, EveryJobStoresWhatItFetched) {
                     none = "<html>no list this month</html>\r\n", dec08 = kBooklist + kBooklistPath,
                     booklist = dec08.substr(0, dec08.rfind('/') + 1),
                     note = Cp932("ノート\n") + "\r\n";
-  // The words, the request's host and path ("" for none), what the file under My Documents
-  // holds and its name.
+  // The words, the request's host and path ("" for none), and the file under My Documents.
   const struct {
     std::string words, request, stored, file = "monthlist.csv";
   } rows[] = {
@@ -97,8 +97,7 @@ TEST_F(JobsTest, EveryJobStoresWhatItFetched) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.words);
     const Result r = Zemlik(Words(row.words));
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(std::tuple(r.exitCode, r.out, r.err), std::tuple(0, "", ""));
     EXPECT_EQ(Stored(row.file), row.stored);
     const size_t slash = row.request.find('/');
     if (slash != std::string::npos)
@@ -111,8 +110,7 @@ TEST_F(JobsTest, EveryJobStoresWhatItFetched) {
 TEST_F(JobsTest, NoArgumentsShowTheUsageTextAndTouchNothing) {
   for (const Names& args : {Names{}, Names{""}}) {
     const Result r = Zemlik(args);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out + "|" + r.err, kUsage + "|");
+    EXPECT_EQ(std::tuple(r.exitCode, r.out, r.err), std::tuple(1, kUsage, ""));
   }
   EXPECT_EQ(root_.List(), Names{});
 }
