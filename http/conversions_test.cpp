@@ -50,7 +50,6 @@ TEST(Utf8, TheDecoderInEachStateAndTheEncoderUnitByUnit) {
     EXPECT_EQ(Convert(Utf8ToWide, "(" + open + "," + open + "<" + open + "\xC3\xA9)" + open),
               TEXT("(,<\u00E9)"))
         << ::testing::PrintToString(open);
-  EXPECT_EQ(Convert(Utf8ToWide, "caf\xE9,2"), TEXT("caf,2"));
   EXPECT_EQ(Convert(WideToUtf8, TEXT("A\x7F\x80\u00E9\u07FF\u0800\uFFFF\U0001F600")),
             "A\x7F\xC2\x80\xC3\xA9\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xED\xA0\xBD\xED\xB8\x80");
   WString all = {0xDC00, 0xD800};  // reversed surrogates, then every unit

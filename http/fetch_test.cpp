@@ -26,8 +26,7 @@ struct Call {
   std::string url;
   LPCWSTR charset = kCharsetSjis;
   int port = -1;
-  WString postData;
-  WString method = TEXT("GET");
+  WString postData, method = TEXT("GET");
 };
 
 class FetchTest : public ::testing::Test {

@@ -90,7 +90,6 @@ class ConnectionAgentTest : public ::testing::Test, public platform::ConnectionM
 TEST_F(ConnectionAgentTest, EachRunEndsAsItsStatusesAndAnswersSay) {
   const Scenario rows[] = {
       {.statuses = {0x11, 0x80, 0x00, 0x50, 0x10}, .notes = "connecting waiting connected exit"},
-      {.statuses = {0x21}, .notes = "connecting failed exit", .last = 0x21},
       {.statuses = {0x60}, .notes = "connecting failed exit", .last = 0x60},
       {.statuses = {0x10, 0x20, 0x40},
        .notes = "connecting connected disconnected exit",

@@ -10,8 +10,7 @@ shift 3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 dest=$tmp/dest
-windows=
-[ $# -eq 0 ] || windows=1
+windows=${1:+1}
 
 need() { for t; do command -v "$t" >"$tmp/log" || { echo "no $t"; exit $([ -n "$windows" ] && echo 77 || echo 1); }; done; }
 

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <iterator>
+#include <future>
 #include <string>
-#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/testing.h"
@@ -34,7 +34,10 @@ class JobsTest : public ::testing::Test {
     server_.Add(kBunkoPath, Cp932(kBunkoPage));
     server_.Add(kBooklistPath, Cp932(kBooklist));
   }
-  Result Zemlik(const Names& args, Env env = {}) {
+  // Leading NAME=value words set the program's environment, as they would in a shell.
+  Result Zemlik(Names args, Env env = {}) {
+    for (; !args.empty() && args[0].find('=') < args[0].find('/'); args.erase(args.begin()))
+      env[args[0].substr(0, args[0].find('='))] = args[0].substr(args[0].find('=') + 1);
     return RunJob(root_.path(), server_, args, env);
   }
   std::string Stored(const std::string& name) {
@@ -57,49 +60,44 @@ TEST_F(JobsTest, EveryJobStoresWhatItFetched) {
   server_.Add("/comic/comic0811_listdate.html",  // stops at a malformed entry
               Cp932("件を表示します。<li>11/05　　講談社　　海辺　　青山　　\\450　　新刊　　</"
                     "li><li>11/12　x</li>"));
-  server_.Add("/bunko/bunko0901_listdate.html",
-              Cp932("件を表示します。<li>1/05　　講談社　　新刊　　海辺　　青山　　\\450　　</table>"));
+  server_.Add(
+      "/bunko/bunko0901_listdate.html",
+      Cp932("件を表示します。<li>1/05　　講談社　　新刊　　海辺　　青山　　\\450　　</table>"));
   server_.Add("*", "<html>no list this month</html>");
   const std::string header = "date,company,title,author,price,memo\r\n",
-                    none = "<html>no list this month</html>\r\n", comic = kShop + kComicPath,
-                    dec08 = kBooklist + kBooklistPath,
-                    booklist = dec08.substr(0, dec08.rfind('/') + 1);
-  // The words, the request's host and path ("" for none), the file under My Documents and
-  // what it holds.
+                    none = "<html>no list this month</html>\r\n", dec08 = kBooklist + kBooklistPath,
+                    booklist = dec08.substr(0, dec08.rfind('/') + 1),
+                    note = Cp932("ノート\n") + "\r\n";
+  // The words, the request's host and path ("" for none), and the file under My Documents.
   const struct {
-    std::string words, request, file, stored;
+    std::string words, request, stored, file = "monthlist.csv";
   } rows[] = {
-      {"/k:comic-ta|/d:now", comic, "monthlist.csv", Cp932(kComicCsv)},
-      {" ", comic, "monthlist.csv", Cp932(kComicCsv)},
-      {"/k:bunko-ta|/d:08/12|/o:\\My Documents\\bunko.csv", kShop + kBunkoPath, "bunko.csv",
-       Cp932(kBunkoCsv)},
-      {"/k:comic-wf|/d:2008/12|/c:bin", dec08, "monthlist.csv", Cp932(kBooklist) + "\r\n"},
+      {" ", kShop + kComicPath, Cp932(kComicCsv)},
+      {"/k:bunko-ta|/d:08/12|/o:\\My Documents\\bunko.csv", kShop + kBunkoPath, Cp932(kBunkoCsv),
+       "bunko.csv"},
+      {"/k:comic-wf|/d:2008/12|/c:bin", dec08, Cp932(kBooklist) + "\r\n"},
       {"/k:url|/u:http://files.example/data.bin?m=12|/c:bin|/o:\\My Documents\\d",
-       "files.example/data.bin?m=12", "d", raw},
-      {"/k:url|/u:http://files.example/note.txt|/c:utf8", "files.example/note.txt", "monthlist.csv",
-       Cp932("ノート\n") + "\r\n"},
+       "files.example/data.bin?m=12", raw, "d"},
       // A host name beyond ASCII goes out in its IDNA form.
-      {"/k:url|/u:http://日本.example/note.txt|/c:utf8", "xn--wgv71a.example/note.txt",
-       "monthlist.csv", Cp932("ノート\n") + "\r\n"},
-      {"/k:comic-ta|/d:2008/11", kShop + "/comic/comic0811_listdate.html", "monthlist.csv",
+      {"/k:url|/u:http://日本.example/note.txt|/c:utf8", "xn--wgv71a.example/note.txt", note},
+      {"/k:comic-ta|/d:2008/11", kShop + "/comic/comic0811_listdate.html",
        Cp932(header + "2008/11/05,講談社,海辺,青山,450,新刊\r\n")},
       // The year and month from /d: name the source and date the records, whatever the clock.
-      {"/k:comic-ta|/d:1999/12", kShop + "/comic/comic-112_listdate.html", "monthlist.csv", header},
-      {"/k:bunko-ta|/d:2009/1", kShop + "/bunko/bunko0901_listdate.html", "monthlist.csv",
-       Cp932("date,company,category,title,author,price\r\n2009/1/05,講談社,新刊,海辺,青山,450\r\n")},
-      {"/k:comic-wf|/d:2008/0", booklist + "08.csv", "monthlist.csv", none},
-      {"/k:comic-wf|/d:2010/1", booklist + "jan10.csv", "monthlist.csv", none},
+      {"/k:comic-ta|/d:1999/12", kShop + "/comic/comic-112_listdate.html", header},
+      {"/k:bunko-ta|/d:2009/1", kShop + "/bunko/bunko0901_listdate.html",
+       Cp932(
+           "date,company,category,title,author,price\r\n2009/1/05,講談社,新刊,海辺,青山,450\r\n")},
+      {"/k:comic-wf|/d:2008/0", booklist + "08.csv", none},
+      {"/k:comic-wf|/d:2010/1", booklist + "jan10.csv", none},
       // nowtime: no request, /d: ignored; output words with blanks are quoted for the device.
-      {"/d:1999/7|/k:nowtime", "", "monthlist.csv", kNow},
-      {"/k:nowtime|/o:\\My Documents\\month list.csv", "", "month list.csv", kNow},
-      {"/k:nowtime|/o:\"\\My Documents\\新刊 一覧.csv\"", "", "新刊 一覧.csv", kNow},
+      {"/d:1999/7|/k:nowtime", "", kNow},
+      {"/k:nowtime|/o:\"\\My Documents\\新刊 一覧.csv\"", "", kNow, "新刊 一覧.csv"},
   };
   Names expected;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.words);
     const Result r = Zemlik(Words(row.words));
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(std::tuple(r.exitCode, r.out, r.err), std::tuple(0, "", ""));
     EXPECT_EQ(Stored(row.file), row.stored);
     const size_t slash = row.request.find('/');
     if (slash != std::string::npos)
@@ -112,8 +110,7 @@ TEST_F(JobsTest, EveryJobStoresWhatItFetched) {
 TEST_F(JobsTest, NoArgumentsShowTheUsageTextAndTouchNothing) {
   for (const Names& args : {Names{}, Names{""}}) {
     const Result r = Zemlik(args);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out + "|" + r.err, kUsage + "|");
+    EXPECT_EQ(std::tuple(r.exitCode, r.out, r.err), std::tuple(1, kUsage, ""));
   }
   EXPECT_EQ(root_.List(), Names{});
 }
@@ -135,92 +132,77 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
   ASSERT_EQ(mkfifo(far.Join("pipe").c_str(), 0600) + mkfifo(left.c_str(), 0600), 0);
   Spawn({"timeout", "60", "sh", "-c", ": <\"$1\"", "sh", left});  // a reader that goes away
   const struct {
-    std::string words;
-    Env env;
-    std::string report;
+    std::string words, report;
   } rows[] = {
-      {"/k:comic-tx", {}, "command line rejected at \"comic-tx\""},
-      {"/d:2008/1x|/k:nowtime", {}, "command line rejected at \"x /k:nowtime\": not a month"},
-      {"/u:a|/u:b", {}, "command line rejected at \"/u:b\""},
-      {"/c:SJIS", {}, "command line rejected at \"SJIS\": no such charset"},
-      {"/k:nowtime|/o:\\My|Documents\\x.csv", {}, "command line rejected at \"Documents"},
-      {"/k:tx|/u:http://alice:secret@h/", {}, "command line rejected at \"tx /u:http://alice:***@h/\""},
-      {"/k:nowtime|/o:\xff.csv", {}, "command line rejected: argument 2 is not valid UTF-8"},
-      {"/k:nowtime", {{"ZEMLIK_CLOCK", "2008-13-01 00:00:00"}},
+      {"/k:comic-tx", "command line rejected at \"comic-tx\""},
+      {"/d:2008/1x|/k:nowtime", "command line rejected at \"x /k:nowtime\": not a month"},
+      {"/u:a|/u:b", "command line rejected at \"/u:b\""},
+      {"/c:SJIS", "command line rejected at \"SJIS\": no such charset"},
+      {"/k:nowtime|/o:\\My|Documents\\x.csv", "command line rejected at \"Documents"},
+      {"/k:tx|/u:http://alice:secret@h/", "command line rejected at \"tx /u:http://alice:***@h/\""},
+      {"/k:nowtime|/o:\xff.csv", "command line rejected: argument 2 is not valid UTF-8"},
+      {"ZEMLIK_CLOCK=2008-13-01 00:00:00|/k:nowtime",
        "nothing was run: ZEMLIK_CLOCK is \"2008-13-01 00:00:00\", which is no time"},
-      {"/k:comic-ta|/o:\\My Documents\\a.csv", {{"ZEMLIK_CONNMGR", "0x21"}},
+      {"ZEMLIK_CONNMGR=0x21|/k:comic-ta",
        "comic-ta failed: no data connection (it failed with status 0x21)"},
-      {"/k:comic-ta|/o:\\My Documents\\b.csv", {{"ZEMLIK_CONNMGR", "refuse"}},
-       "comic-ta failed: no data connection"},
-      {"/k:bunko-ta|/o:\\My Documents\\c.csv", {{"ZEMLIK_CONNMGR", "0x40,100ms,0x20"}},
-       "bunko-ta failed: no data connection"},
-      {"/k:comic-wf|/o:\\My Documents\\d.csv", {{"ZEMLIK_CONNMGR", "0x40"}},
-       "comic-wf failed: no data connection within 20 s"},
-      {"/k:url|/u:http://files.example/gone", {}, "url failed: the server answered 404"},
-      {"/k:url|/u:http://alice:pw@files.example/auth", {},
-       "url failed: the server answered 401 for http://files.example/auth: it asks for a login, "
-       "and a user name and password in the URL are not used"},
-      {"/k:url|/u:http://files.example/" + std::string(130000, 'a'), {},
+      {"ZEMLIK_CONNMGR=refuse|/k:comic-ta", "comic-ta failed: no data connection"},
+      {"ZEMLIK_CONNMGR=0x40,100ms,0x20|/k:bunko-ta", "bunko-ta failed: no data connection"},
+      {"ZEMLIK_CONNMGR=0x40|/k:comic-wf", "comic-wf failed: no data connection within 20 s"},
+      {"/k:url|/u:http://files.example/gone", "url failed: the server answered 404"},
+      {"/k:url|/u:http://alice:pw@files.example/auth",
+       "url failed: the server answered 401 for http://files.example/auth: it asks for a login"},
+      {"/k:url|/u:http://files.example/" + std::string(130000, 'a'),
        "url failed: the server answered 404 for http://files.example/" + std::string(56, 'a') +
            "...; no output file"},
-      {"/k:url|/u:http://files.example/cut", {},
+      {"/k:url|/u:http://files.example/cut",
        "url failed: the body broke off after 1000 of 5000 bytes"},
-      {"/k:url|/u:http://files.example/x", {{"http_proxy", "http://[bad"}},
+      {"http_proxy=http://[bad|/k:url|/u:http://files.example/x",
        "url failed: cannot fetch http://files.example/x: the proxy setting cannot be used"},
-      {"/k:url|/u:http://files.example/x", {{"http_proxy", unreached}, {"ZEMLIK_INET_TIMEOUT_MS", "500"}},
+      {"http_proxy=" + unreached + "|ZEMLIK_INET_TIMEOUT_MS=500|/k:url|/u:http://files.example/x",
        "url failed: cannot fetch http://files.example/x: the host or proxy cannot be reached"},
-      {"/k:url|/u:https://files.example/x", {{"https_proxy", server_.Url()}},
+      {"https_proxy=" + server_.Url() + "|/k:url|/u:https://files.example/x",
        "url failed: the proxy refused to connect to https://files.example/x (it answered 404)"},
-      {"/k:url", {}, "url failed: no URL given"},
-      {"/k:comic-wf|/d:2008/13", {}, "comic-wf failed: there is no booklist for month 13"},
-      {"/k:nowtime|/o:\\missing\\now.csv", {}, "nowtime failed: cannot create a file in"},
-      {"/k:bunko-ta|/o:\\missing\\list.csv", {}, "bunko-ta failed: cannot create a file in"},
-      {"/k:nowtime|/o:\\My Documents\\", {},
+      {"/k:comic-wf|/d:2008/13", "comic-wf failed: there is no booklist for month 13"},
+      {"/k:nowtime|/o:\\missing\\now.csv", "nowtime failed: cannot create a file in"},
+      {"/k:bunko-ta|/o:\\missing\\list.csv", "bunko-ta failed: cannot create a file in"},
+      {"/k:nowtime|/o:\\My Documents\\",
        "nowtime failed: the output path \\My Documents\\ is a folder"},
-      {"/k:nowtime|/o:" + std::string(300, 'p'), {},
+      {"/k:nowtime|/o:" + std::string(300, 'p'),
        "command line rejected at \"" + std::string(77, 'p') +
            "...\": the output path is too long (300 characters; at most 259)"},
-      {"/k:nowtime|/o:" + deep + "/x", {}, "nowtime failed: the output path is too long"},
-      {"/k:url|/o:" + far.Join("pipe"), {}, "url failed: no URL given"},  // no reader waited for
-      {"/k:url|/u:http://files.example/big|/c:bin|/o:" + left, {},
+      {"/k:nowtime|/o:" + deep + "/x", "nowtime failed: the output path is too long"},
+      {"/k:url|/o:" + far.Join("pipe"), "url failed: no URL given"},  // no reader waited for
+      {"/k:url|/u:http://files.example/big|/c:bin|/o:" + left,
        "url failed: cannot write " + left + ": Broken pipe"},
-      {"/k:nowtime", {{"ZEMLIK_ROOT", root_.Join("gone")}},
+      {"ZEMLIK_ROOT=" + root_.Join("gone") + "|/k:nowtime",
        "nowtime failed: the device root " + root_.Join("gone") + " (ZEMLIK_ROOT) does not exist"},
-      {"/k:nowtime", {{"ZEMLIK_ROOT", ""}, {"HOME", ""}},
+      {"ZEMLIK_ROOT=|HOME=|/k:nowtime",
        "nowtime failed: no device root (neither ZEMLIK_ROOT nor HOME is set)"},
   };
-  std::vector<Result> results(std::size(rows));
-  std::vector<std::thread> runs;
+  std::vector<std::future<Result>> results;
+  for (const auto& row : rows)
+    results.push_back(std::async(std::launch::async, [&] { return Zemlik(Words(row.words)); }));
   for (size_t i = 0; i < results.size(); ++i) {
-    runs.emplace_back([&results, i, &rows, this] {
-      results[i] = Zemlik(Words(rows[i].words), rows[i].env);
-    });
-  }
-  for (std::thread& run : runs) run.join();
-  for (size_t i = 0; i < results.size(); ++i) {
-    const auto& [words, env, report] = rows[i];
+    const auto& [words, report] = rows[i];
     SCOPED_TRACE(words.substr(0, 100));
-    const std::string& err = results[i].err;
-    const std::string last = err.substr(err.rfind('\n', err.size() - 2) + 1);
-    EXPECT_EQ(results[i].exitCode, report.starts_with("command") ? 2 : 3);
-    EXPECT_TRUE(results[i].out.empty() && IsFailureReport(last) &&
-                last.starts_with("zemlik: " + report))
-        << err;
+    const Result r = results[i].get();
+    const std::string last = r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1);
+    EXPECT_EQ(r.exitCode, report.starts_with("command") ? 2 : 3);
+    EXPECT_TRUE(r.out.empty() && IsFailureReport(last) && last.starts_with("zemlik: " + report))
+        << r.err;
   }
   EXPECT_EQ(root_.List(), Names{"My Documents"});
-  Names requests = RequestLines(),
-        expected = {"CONNECT files.example:443 HTTP/1.1",
-                    ProxyGet("files.example", "/" + std::string(130000, 'a')),
-                    ProxyGet("files.example", "/auth"), ProxyGet("files.example", "/big"),
-                    ProxyGet("files.example", "/cut"), ProxyGet("files.example", "/gone"),
-                    ProxyGet(kShop, kBunkoPath)};
+  Names requests = RequestLines(), expected = {"CONNECT files.example:443 HTTP/1.1"};
+  for (const std::string& path :
+       Names{"/" + std::string(130000, 'a'), "/auth", "/big", "/cut", "/gone"})
+    expected.push_back(ProxyGet("files.example", path));
+  expected.push_back(ProxyGet(kShop, kBunkoPath));
   std::sort(requests.begin(), requests.end());
   EXPECT_EQ(requests, expected);
 }
 
 TEST_F(JobsTest, ALateConnectionIsWaitedForAndTraceLinesSayWhatHappened) {
-  EXPECT_EQ(Zemlik({"/k:comic-ta"}, {{"ZEMLIK_CONNMGR", "0x40,1500ms,0x11,0x10,0x40"}}).exitCode,
-            0);
+  EXPECT_EQ(Zemlik({"ZEMLIK_CONNMGR=0x40,1500ms,0x11,0x10,0x40", "/k:comic-ta"}).exitCode, 0);
   EXPECT_EQ(Stored("monthlist.csv"), Cp932(kComicCsv));
   const std::string path = "/o:\\" + std::string(5000, 'p');
   const Result traced = Zemlik({"/k:nowtime", "/d:2009/3", path}, {{"ZEMLIK_TRACE", "1"}});

@@ -19,14 +19,11 @@ std::string Cracked(const std::u16string& url, DWORD length = 0) {
       c.dwUrlPathLength = c.dwExtraInfoLength = 1;
   if (!InternetCrackUrlW(url.c_str(), length, 0, &c)) return "";
   std::string out = std::to_string(c.nScheme) + " " + std::to_string(c.nPort);
-  for (auto [text, size] : {std::pair{c.lpszScheme, c.dwSchemeLength},
-                            {c.lpszHostName, c.dwHostNameLength},
-                            {c.lpszUserName, c.dwUserNameLength},
-                            {c.lpszPassword, c.dwPasswordLength},
-                            {c.lpszUrlPath, c.dwUrlPathLength},
-                            {c.lpszExtraInfo, c.dwExtraInfoLength}}) {
-    out += " " + (text ? Utf8({text, size}) : "-");
-  }
+  const LPWSTR texts[] = {c.lpszScheme,   c.lpszHostName, c.lpszUserName,
+                          c.lpszPassword, c.lpszUrlPath,  c.lpszExtraInfo};
+  const DWORD sizes[] = {c.dwSchemeLength,   c.dwHostNameLength, c.dwUserNameLength,
+                         c.dwPasswordLength, c.dwUrlPathLength,  c.dwExtraInfoLength};
+  for (int i = 0; i < 6; ++i) out += " " + (texts[i] ? Utf8({texts[i], sizes[i]}) : "-");
   return out;
 }
 

@@ -142,9 +142,7 @@ if "--tls" in sys.argv:
     server.context.load_cert_chain(os.path.join(STATE, "server.pem"), os.path.join(STATE, "server.key"))
 closed = socket.socket()
 closed.bind(("127.0.0.1", 0))
-full = socket.socket()
-full.bind(("127.0.0.1", 0))
-full.listen(0)
+full = socket.create_server(("127.0.0.1", 0), backlog=0)
 queued = [socket.socket() for _ in range(2)]
 for waiting in queued:  # the second one's handshake is never answered
     waiting.setblocking(False)

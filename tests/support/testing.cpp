@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -115,14 +114,10 @@ ScopedEnv::~ScopedEnv() {
 }
 
 ScopedEnv ScopedEnv::NoProxy() {
-  return ScopedEnv({{"http_proxy", nullptr},
-                    {"HTTP_PROXY", nullptr},
-                    {"https_proxy", nullptr},
-                    {"HTTPS_PROXY", nullptr},
-                    {"all_proxy", nullptr},
-                    {"ALL_PROXY", nullptr},
-                    {"no_proxy", nullptr},
-                    {"NO_PROXY", nullptr}});
+  const auto unset = [](const char* name) { return std::pair(name, nullptr); };
+  return ScopedEnv({unset("http_proxy"), unset("HTTP_PROXY"), unset("https_proxy"),
+                    unset("HTTPS_PROXY"), unset("all_proxy"), unset("ALL_PROXY"), unset("no_proxy"),
+                    unset("NO_PROXY")});
 }
 
 // The server runs behind a shell that writes its "PORT <n> CLOSED <m> FULL <k>" line to the file
@@ -132,15 +127,14 @@ Server::Server(bool tls) : tls_(tls) {
   Clear();
   const std::string folder = HostPath(folder_.path());
   Spawn({"/bin/sh", "-c",
-         "cd \"$1\"; shift; \"$@\" >port 2>&1 </dev/null & n=0; "
-         "while [ ! -e stop ] && [ $n -lt 9000 ]; do sleep 0.1; n=$((n+1)); done; kill $!; : "
-         ">stopped",
+         "cd \"$1\"; shift; \"$@\" >port 2>&1 </dev/null & n=0; while [ ! -e stop ] && "
+         "[ $n -lt 9000 ]; do sleep 0.1; n=$((n+1)); done; kill $!; : >stopped",
          "sh", folder, "python3", HostPath(SourceDir()) + "/tests/support/server.py", folder,
          tls ? "--tls" : ""});
   for (int waited = 0; port_ == 0 && waited < 30000; waited += 20) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::sscanf(ReadFileBytes(folder_.Join("port")).value_or("").c_str(), "PORT %d CLOSED %d FULL %d",
-                &port_, &closedPort_, &fullPort_);
+    std::sscanf(ReadFileBytes(folder_.Join("port")).value_or("").c_str(),
+                "PORT %d CLOSED %d FULL %d", &port_, &closedPort_, &fullPort_);
   }
 }
 
@@ -174,32 +168,22 @@ void Server::Clear() {
 }
 
 std::vector<Request> Server::Requests() const {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(fs::u8path(folder_.Join("requests")), error)) {
-    if (entry.path().extension() == ".bin") names.push_back(Text(entry.path()));
-  }
-  std::sort(names.begin(), names.end());
   std::vector<Request> requests;
-  for (const std::string& name : names) {
-    const std::string raw = ReadFileBytes(name).value_or("");
+  for (const std::string& name : folder_.List()) {
+    if (!name.starts_with("requests/") || !name.ends_with(".bin")) continue;
+    const std::string raw = ReadFileBytes(folder_.Join(name)).value_or("");
     requests.push_back({raw, raw.substr(0, raw.find("\r\n")),
                         raw.substr(std::min(raw.size(), raw.find("\r\n\r\n") + 4))});
   }
   return requests;
 }
 
-FixedClock::FixedClock(SYSTEMTIME reading) : reading_(reading) {
-  platform::SetClockForTesting(this);
-}
-
 const std::string kComicPage =
     "<html><body>\r\n<p>全3件中 1～3件を表示します。</p>\r\n<table><tr><td><ul>\r\n"
     "<li>12/05　　講談社　　海辺の図書館　第3巻　　青山ミナト　　\\450　　新刊　　</li>\r\n"
     "<li>12/12　　集英社　　星をかぞえる猫　　小川ひより　　\\420　　　　</li>\r\n"
-    "<li>12/19　　小学館　　鉄路のむこう～前編　　北村サトシ　　\\550　　初回限定版あり　　</"
-    "li>\r\n"
-    "</ul></td></tr></table>\r\n</body></html>\r\n";
+    "<li>12/19　　小学館　　鉄路のむこう～前編　　北村サトシ　　\\550　　初回限定版あり　　"
+    "</li>\r\n</ul></td></tr></table>\r\n</body></html>\r\n";
 const std::string kComicCsv =
     "date,company,title,author,price,memo\r\n"
     "2008/12/05,講談社,海辺の図書館　第3巻,青山ミナト,450,新刊\r\n"

@@ -113,7 +113,9 @@ std::string ProxyGet(const std::string& host, const std::string& target);
 // Pins the platform's clock for its scope, to 2008-12-21 03:03:17 unless told otherwise.
 class FixedClock : public platform::Clock {
  public:
-  explicit FixedClock(SYSTEMTIME reading = {2008, 12, 0, 21, 3, 3, 17, 0});
+  explicit FixedClock(SYSTEMTIME reading = {2008, 12, 0, 21, 3, 3, 17, 0}) : reading_(reading) {
+    platform::SetClockForTesting(this);
+  }
   ~FixedClock() override { platform::SetClockForTesting(nullptr); }
   void Now(SYSTEMTIME* out) override { *out = reading_; }
 

@@ -15,16 +15,21 @@ extern char** environ;
 namespace zemlik::test {
 namespace {
 
-// Starts `words` with standard input empty and its output into the files `out` and `err`, or
-// with those closed where they are null.
-pid_t Start(std::vector<std::string> words, const std::vector<std::string>& env,
-            const char* out = nullptr, const char* err = nullptr) {
-  std::vector<char*> argv;
+// Starts `words` with standard input empty, this environment less ZEMLIK_* plus `env`, and its
+// output into the files `out` and `err`, or with those closed where they are null.
+pid_t Start(std::vector<std::string> words, const Env& env, const char* out = nullptr,
+            const char* err = nullptr) {
+  std::vector<std::string> entries;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    if (!entry.starts_with("ZEMLIK_") && env.count(entry.substr(0, entry.find('='))) == 0)
+      entries.push_back(entry);
+  }
+  for (const auto& [name, value] : env) entries.push_back(name + "=" + value);
+  std::vector<char*> argv, envp;
   for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> entries = env;
-  std::vector<char*> envp;
   for (std::string& entry : entries) envp.push_back(entry.data());
+  argv.push_back(nullptr);
   envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -46,18 +51,10 @@ pid_t Start(std::vector<std::string> words, const std::vector<std::string>& env,
 
 Result RunProcess(const std::string& program, const std::vector<std::string>& args, const Env& env,
                   int seconds, int signal) {
-  std::vector<std::string> entries;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    if (entry.rfind("ZEMLIK_", 0) != 0 && env.count(entry.substr(0, entry.find('='))) == 0) {
-      entries.push_back(entry);
-    }
-  }
-  for (const auto& [name, value] : env) entries.push_back(name + "=" + value);
   TempFolder outputs;
   std::vector<std::string> words = {program};
   words.insert(words.end(), args.begin(), args.end());
-  const pid_t pid = Start(words, entries, outputs.Join("out").c_str(), outputs.Join("err").c_str());
+  const pid_t pid = Start(words, env, outputs.Join("out").c_str(), outputs.Join("err").c_str());
   Result result;
   int status = 0;
   for (int waited = 0; pid > 0 && waitpid(pid, &status, WNOHANG) == 0; waited += 5) {
@@ -91,11 +88,7 @@ bool IsFailureReport(const std::string& err) {
   return err.rfind("zemlik: ", 0) == 0 && err.find('\n') == err.size() - 1;
 }
 
-void Spawn(const std::vector<std::string>& words) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
-  Start(words, env);
-}
+void Spawn(const std::vector<std::string>& words) { Start(words, {}); }
 
 std::string HostPath(const std::string& path) { return path; }
 
