@@ -134,7 +134,9 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
   const struct {
     std::string words, report;
   } rows[] = {
-      {"/k:comic-tx", "command line rejected at \"comic-tx\""},
+      {"/k:comic-tx",
+       "command line rejected at \"comic-tx\": no such job (the jobs are comic-ta, "
+       "bunko-ta, comic-wf, url and nowtime)"},
       {"/d:2008/1x|/k:nowtime", "command line rejected at \"x /k:nowtime\": not a month"},
       {"/u:a|/u:b", "command line rejected at \"/u:b\""},
       {"/c:SJIS", "command line rejected at \"SJIS\": no such charset"},
@@ -150,7 +152,8 @@ TEST_F(JobsTest, EveryFailureSaysWhatFailedInOneLine) {
       {"ZEMLIK_CONNMGR=0x40|/k:comic-wf", "comic-wf failed: no data connection within 20 s"},
       {"/k:url|/u:http://files.example/gone", "url failed: the server answered 404"},
       {"/k:url|/u:http://alice:pw@files.example/auth",
-       "url failed: the server answered 401 for http://files.example/auth: it asks for a login"},
+       "url failed: the server answered 401 for http://files.example/auth: it asks for a login, "
+       "and a user name and password in the URL are not used"},
       {"/k:url|/u:http://files.example/" + std::string(130000, 'a'),
        "url failed: the server answered 404 for http://files.example/" + std::string(56, 'a') +
            "...; no output file"},
