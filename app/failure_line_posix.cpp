@@ -201,10 +201,10 @@ std::string Failed(const platform::HostFailure& host) {
   } else if (Outcome.stage == kStageRequest && Outcome.requestResult != kRequestOk) {
     what = Request(host);
   } else if (host.rootMissing) {
-    what = host.rootVariable.empty()
+    what = host.rootPath.empty()
                ? std::string("no device root (neither ZEMLIK_ROOT nor HOME is set)")
-               : "the device root " + host.rootPath + " (" + host.rootVariable +
-                     ") does not exist";
+               : "the device root " + host.rootPath +
+                     " does not exist (it is ZEMLIK_ROOT, or HOME when that is unset)";
   } else if (Outcome.outputRefusal == kOutputIsFolder) {
     what = "the output path " + Utf8(Options.outputPath) + " is a folder";
   } else if (Outcome.outputRefusal == kOutputPathTooLong) {

@@ -20,10 +20,9 @@ struct HostFailure {
   std::string fileAction;
   std::string filePath;
   int fileError = 0;
-  // A device path met a device root that is not there: the variable that named the root
-  // ("ZEMLIK_ROOT" or "HOME") and the folder it named; both empty when neither is set.
+  // A device path met a device root that is not there: the folder ZEMLIK_ROOT (else HOME)
+  // named, empty when neither is set.
   bool rootMissing = false;
-  std::string rootVariable;
   std::string rootPath;
   // The last request as it went out (scheme, host, port and target), and libcurl's words
   // for why its transfer failed (empty when it did not).

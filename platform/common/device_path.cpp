@@ -22,6 +22,7 @@ ResolvedPath<Char> ResolveDevicePath(const Char* path, const Char* root, const C
     return out;
   }
   std::replace(text.begin(), text.end(), Char('\\'), Char(style.separator));
+  out.root = root;
   std::basic_string<Char> base(root);
   while (!base.empty() && (base.back() == '/' || base.back() == style.separator)) base.pop_back();
 

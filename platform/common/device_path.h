@@ -31,6 +31,7 @@ struct ResolvedPath {
   // For a device path in "\My Documents" (or naming it): that folder under the root, which the
   // side makes when it is missing; empty for any other path.
   std::basic_string<Char> folder;
+  std::basic_string<Char> root;  // kDevice: the root it lies under, as the variable gives it
   bool ok() const { return kind == kHost || kind == kDevice; }
 };
 

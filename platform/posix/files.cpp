@@ -36,16 +36,13 @@ class File : public platform::Object {
 // lies there (and `create`). False when the path is empty, or is a device path and its
 // root is missing, which is noted: the root itself is never made.
 bool Resolve(LPCWSTR path, std::string* out, bool create = true) {
-  const char* variable = "ZEMLIK_ROOT";
-  const char* root = std::getenv(variable);
-  if (root == nullptr || root[0] == 0) root = std::getenv(variable = "HOME");
   platform::ResolvedPath<char> host =
       platform::ResolveDevicePath(platform::Utf16ToUtf8(path).c_str(), std::getenv("ZEMLIK_ROOT"),
                                   std::getenv("HOME"), platform::kPosixPaths);
   struct stat info;
-  if (host.kind == host.kNoRoot) platform::NoteMissingRoot("", "");
-  if (host.kind == host.kDevice && stat(root, &info) != 0) {
-    platform::NoteMissingRoot(variable, root);
+  if (host.kind == host.kNoRoot) platform::NoteMissingRoot("");
+  if (host.kind == host.kDevice && stat(host.root.c_str(), &info) != 0) {
+    platform::NoteMissingRoot(host.root);
     return false;
   }
   if (!host.ok()) return false;

@@ -55,7 +55,7 @@ TEST_F(FilesTest, DevicePathsLieUnderTheRootAndFilesAreWrittenMovedAndDeleted) {
   EXPECT_TRUE(!WriteFile(in, "abc", 3, &written, nullptr) && written == 0 && CloseHandle(in));
   EXPECT_FALSE(CloseHandle(in) || WriteFile(in, "abc", 3, &written, nullptr) ||
                ReadFile(in, bytes, 1, &read, nullptr) || read != 0);
-  EXPECT_FALSE(MoveFileExW(u"x\\y.csv", u"\\a.csv", 0));
+  EXPECT_FALSE(MoveFileExW(u"x\\y.csv", u"\\a.csv", 0) || MoveFileExW(u"gone", u"b", 0));
   EXPECT_TRUE(MoveFileExW(u"x\\y.csv", u"\\a.csv", MOVEFILE_REPLACE_EXISTING) &&
               MoveFileExW(u"\\a.csv", u"\\c.csv", 0) && DeleteFileW(u"\\c.csv"));
   EXPECT_FALSE(DeleteFileW(u"\\c.csv"));

@@ -36,10 +36,9 @@ void NoteFileFailure(const char* action, const std::string& path, int error) {
   });
 }
 
-void NoteMissingRoot(const char* variable, const std::string& root) {
+void NoteMissingRoot(const std::string& root) {
   Note([&](HostFailure& seen) {
     seen.rootMissing = true;
-    seen.rootVariable = variable;
     seen.rootPath = root;
   });
 }

@@ -10,9 +10,9 @@ namespace platform {
 
 // A file call failed: `action` ("create", "write", ...), the host path, errno.
 void NoteFileFailure(const char* action, const std::string& path, int error);
-// A device path's root is missing: the variable that named it and its value, or "" and ""
-// when neither ZEMLIK_ROOT nor HOME is set.
-void NoteMissingRoot(const char* variable, const std::string& root);
+// A device path's root is missing: the folder ZEMLIK_ROOT (else HOME) names, or "" when
+// neither is set.
+void NoteMissingRoot(const std::string& root);
 // Argument `number` (1 = the first) is not valid UTF-8.
 void NoteUnreadableArgument(int number);
 // ZEMLIK_CLOCK holds `value`, which is no time: the run does not start.
