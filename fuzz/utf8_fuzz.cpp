@@ -45,9 +45,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::u16string decoded(wide);
   if (decoded.size() > std::strlen(bytes.c_str())) Fail("Utf8ToWide beyond n units");
   // An ASCII byte is never part of a sequence, so each one comes out (overlong forms may
-  // add more).
+  // add more), up to the first overlong zero (C0 80 or E0 80 80): that zero unit is kept
+  // and ends the text for every reader.
+  const char* end = bytes.c_str() + std::strlen(bytes.c_str());
+  for (const char* b = bytes.c_str(); b < end; ++b) {
+    const auto lead = static_cast<unsigned char>(b[0]);
+    if ((lead == 0xC0 && b + 1 < end && static_cast<unsigned char>(b[1]) == 0x80) ||
+        (lead == 0xE0 && b + 2 < end && static_cast<unsigned char>(b[1]) == 0x80 &&
+         static_cast<unsigned char>(b[2]) == 0x80)) {
+      end = b;
+      break;
+    }
+  }
   size_t asciiIn = 0, asciiOut = 0;
-  for (const char* b = bytes.c_str(); *b != 0; ++b) asciiIn += static_cast<unsigned char>(*b) < 0x80;
+  for (const char* b = bytes.c_str(); b < end; ++b) asciiIn += static_cast<unsigned char>(*b) < 0x80;
   for (char16_t u : decoded) asciiOut += u < 0x80;
   if (asciiOut < asciiIn) Fail("Utf8ToWide lost an ASCII byte");
   CheckRoundTrip(decoded);
