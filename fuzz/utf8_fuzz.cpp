@@ -58,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   size_t asciiIn = 0, asciiOut = 0;
-  for (const char* b = bytes.c_str(); b < end; ++b) asciiIn += static_cast<unsigned char>(*b) < 0x80;
+  for (const char* b = bytes.c_str(); b < end; ++b)
+    asciiIn += static_cast<unsigned char>(*b) < 0x80;
   for (char16_t u : decoded) asciiOut += u < 0x80;
   if (asciiOut < asciiIn) Fail("Utf8ToWide lost an ASCII byte");
   CheckRoundTrip(decoded);

@@ -40,8 +40,9 @@ struct Program {
 // text as it was built to program.report, flushes standard error, and returns winMain's
 // result as the exit code. An unreadable ZEMLIK_CLOCK ends the run before winMain with
 // program.failedExitCode; on POSIX so does an argument that is not valid UTF-8, with
-// program.rejectedExitCode, as no text can be made of it (LastHostFailure names either). On Windows argc and argv are not used: the words come from
-// GetCommandLineW, so they are not limited to the ANSI code page.
+// program.rejectedExitCode, as no text can be made of it (LastHostFailure names either). On Windows
+// argc and argv are not used: the words come from GetCommandLineW, so they are not limited to the
+// ANSI code page.
 int RunWinMain(int argc, char** argv, const Program& program);
 
 }  // namespace platform

@@ -55,9 +55,9 @@ constexpr INTERNET_PORT INTERNET_DEFAULT_HTTPS_PORT = 443;
 HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass,
                         DWORD flags);
 
-// Only INTERNET_SERVICE_HTTP, flags 0, context 0 (no status callback). Port 0 (INTERNET_INVALID_PORT_NUMBER) means the
-// scheme's default: 80, or 443 for a request opened with INTERNET_FLAG_SECURE.
-// Nothing is sent yet: the connection is made by HttpSendRequestW.
+// Only INTERNET_SERVICE_HTTP, flags 0, context 0 (no status callback). Port 0
+// (INTERNET_INVALID_PORT_NUMBER) means the scheme's default: 80, or 443 for a request opened with
+// INTERNET_FLAG_SECURE. Nothing is sent yet: the connection is made by HttpSendRequestW.
 HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT serverPort,
                            LPCWSTR userName, LPCWSTR password, DWORD service, DWORD flags,
                            DWORD_PTR context);
