@@ -53,6 +53,15 @@ bool Resolve(LPCWSTR path, std::string* out, bool create = true) {
   return true;
 }
 
+// Copies `text` and its terminator into `buffer` when `capacity` holds both, and returns its
+// length; otherwise the room it needs, terminator included.
+DWORD CopyOut(const std::u16string& text, LPWSTR buffer, DWORD capacity) {
+  if (buffer == nullptr || text.size() >= capacity) return static_cast<DWORD>(text.size() + 1);
+  std::copy(text.begin(), text.end(), buffer);
+  buffer[text.size()] = 0;
+  return static_cast<DWORD>(text.size());
+}
+
 }  // namespace
 
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
@@ -122,10 +131,7 @@ DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer) {
   std::u16string path =
       platform::Utf8ToUtf16(folder != nullptr && folder[0] != 0 ? folder : "/tmp");
   if (path.back() != u'/') path.push_back(u'/');
-  if (buffer == nullptr || path.size() >= bufferLength) return static_cast<DWORD>(path.size() + 1);
-  std::copy(path.begin(), path.end(), buffer);
-  buffer[path.size()] = 0;
-  return static_cast<DWORD>(path.size());
+  return CopyOut(path, buffer, bufferLength);
 }
 
 UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWSTR tempFileName) {
@@ -322,8 +328,5 @@ DWORD platform::OutputTargetW(LPCWSTR path, LPWSTR target, DWORD capacity) {
     }
     if (name[0] == u'\\') name.insert(0, u"./");  // a host path, not a device path
   }
-  if (name.size() >= capacity) return static_cast<DWORD>(name.size() + 1);
-  std::copy(name.begin(), name.end(), target);
-  target[name.size()] = 0;
-  return static_cast<DWORD>(name.size());
+  return CopyOut(name, target, capacity);
 }
